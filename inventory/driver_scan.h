@@ -1,0 +1,101 @@
+// The driver list and the scan that fills it: one row per loaded kernel module.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "inventory/module_snapshot.h"
+#include "inventory/text.h"
+
+namespace tolvessa {
+
+enum DriverColumn : std::size_t {
+    kLoadOrder,
+    kImageName,
+    kBaseAddress,
+    kImageSize,
+    kPublisher,
+    kDescription,
+    kVersion,
+    kMd5Hash,
+    kHidden,
+    kExists,
+    kColumnCount
+};
+
+// Column captions, in column order.
+extern const std::array<TextView, kColumnCount> kColumnCaptions;
+
+// Ten text cells; the first is the row's caption, the other nine its sub-items.
+struct DriverRow {
+    std::array<Text, kColumnCount> cells;
+
+    const Text& operator[](std::size_t column) const { return cells[column]; }
+    Text& operator[](std::size_t column) { return cells[column]; }
+    bool operator==(const DriverRow&) const = default;
+};
+
+// Everything the scan asks of the platform and of the window, as replaceable operations.
+struct ScanOperations {
+    SnapshotSource takeSnapshot;
+    std::function<Text(std::string_view ansi)> decodeAnsi;  // the system's ANSI code page
+    std::function<Text(const Text&)> resolveKernelPath;
+    std::function<Text()> getSystemDir;
+    std::function<bool(const Text&)> fileExistsOnDisk;
+    std::function<bool(const Text&)> isFileHidden;
+    std::function<Text(const Text&)> getFileCompanyName;
+    std::function<Text(const Text&)> getFileDescription;
+    std::function<Text(const Text&)> getFileProductVersion;
+    std::function<Text(const Text&)> fileMd5Hex;
+    std::function<bool()> hideMicrosoftDrivers;  // read afresh for every entry
+    std::function<void()> pumpMessages;          // handles waiting window messages, never waits
+};
+
+// The driver list: the only store of scan results. It refuses to be emptied or filled by a
+// second scan while one scan is adding rows, so a refresh asked for in the middle of a scan
+// (through the message pump) cannot disturb it.
+class DriverList {
+public:
+    struct Listener {
+        std::function<void(std::size_t index)> rowAppended;
+        std::function<void()> cleared;
+    };
+
+    std::size_t Count() const { return rows_.size(); }
+    const DriverRow& Row(std::size_t index) const { return rows_[index]; }
+    const std::vector<DriverRow>& Rows() const { return rows_; }
+
+    // True while a scan is adding rows.
+    bool Scanning() const { return scanning_; }
+
+    // Removes every row. Refused (false, nothing removed) while a scan is running.
+    bool Clear();
+
+    void SetListener(Listener listener) { listener_ = std::move(listener); }
+
+private:
+    friend class ScanLease;
+    void Append(DriverRow row);
+
+    std::vector<DriverRow> rows_;
+    bool scanning_ = false;
+    Listener listener_;
+};
+
+enum class ScanResult {
+    kCompleted,       // the snapshot was walked; rows were added for every entry let through
+    kSnapshotFailed,  // no snapshot: no rows, the list as it was
+    kRefused,         // another scan is filling this list: nothing done
+};
+
+// Takes one snapshot and appends one row per entry that the filter lets through, in snapshot
+// order. Never empties the list.
+ScanResult ScanDrivers(DriverList& list, const ScanOperations& ops);
+
+// One row as the scan makes it from an entry whose path text is already decoded.
+DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path, const ScanOperations& ops);
+
+}  // namespace tolvessa

@@ -1,0 +1,116 @@
+#include "inventory/text.h"
+
+namespace tolvessa {
+
+Text DecimalText(std::uint64_t value) {
+    char16_t digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char16_t>(u'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    Text out;
+    out.reserve(n);
+    while (n > 0) out.push_back(digits[--n]);
+    return out;
+}
+
+Text HexText(std::uint64_t value, int minDigits) {
+    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+    char16_t digits[16];
+    int n = 0;
+    do {
+        digits[n++] = kDigits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    Text out;
+    for (int pad = minDigits - n; pad > 0; --pad) out.push_back(u'0');
+    while (n > 0) out.push_back(digits[--n]);
+    return out;
+}
+
+TextView TrimBlanks(TextView text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && text[first] <= u' ') ++first;
+    while (last > first && text[last - 1] <= u' ') --last;
+    return text.substr(first, last - first);
+}
+
+Text Utf8ToText(std::string_view utf8) {
+    Text out;
+    out.reserve(utf8.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t n = utf8.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        char32_t cp = 0;
+        std::size_t len = 0;
+        char32_t min = 0;
+        if (c < 0x80) {
+            out.push_back(c);
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F, len = 2, min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F, len = 3, min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            cp = c & 0x07, len = 4, min = 0x10000;
+        } else {
+            out.push_back(u'\xFFFD');
+            ++i;
+            continue;
+        }
+        std::size_t k = 1;
+        for (; k < len && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+        if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(u'\xFFFD');
+            i += k;
+            continue;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+std::string TextToUtf8(TextView text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;  // a lone surrogate
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace tolvessa

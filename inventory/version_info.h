@@ -1,0 +1,57 @@
+// Strings from the version resource of an image file.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "inventory/text.h"
+
+namespace tolvessa {
+
+// The three version-information calls, as the platform offers them. On Windows these are
+// GetFileVersionInfoSizeW, GetFileVersionInfoW and VerQueryValueW; elsewhere a PE reader.
+class VersionApi {
+public:
+    virtual ~VersionApi() = default;
+
+    // Size in bytes of the file's version data; 0 when the file is missing, unreadable or has
+    // no version resource. `handle` is passed on unchanged to GetFileVersionInfo.
+    virtual std::uint32_t GetFileVersionInfoSize(const Text& path, std::uint32_t& handle) = 0;
+
+    // Fills `buffer` (as many bytes as the size query reported) with the version data.
+    virtual bool GetFileVersionInfo(const Text& path, std::uint32_t handle,
+                                    std::span<std::uint8_t> buffer) = 0;
+
+    // Looks up a sub-block ("\VarFileInfo\Translation", "\StringFileInfo\040904B0\CompanyName")
+    // in version data filled by GetFileVersionInfo. On success `value` points inside `block`
+    // and `length` is the value's length as the platform reports it (not relied upon).
+    virtual bool VerQueryValue(std::span<const std::uint8_t> block, const Text& subBlock,
+                               const void*& value, std::uint32_t& length) = 0;
+};
+
+struct TFileVersionInfo {
+    Text fCompanyName;
+    Text fFileDescription;
+    Text fFileVersion;
+    Text fInternalName;
+    Text fLegalCopyRight;
+    Text fLegalTradeMark;
+    Text fOriginalFileName;
+    Text fProductName;
+    Text fProductVersion;
+    Text fComments;
+};
+
+// Reads all ten strings of the first translation. An empty path makes no call.
+TFileVersionInfo ReadFileVersionInfo(VersionApi& api, const Text& path);
+
+// One string each; the empty text when the string is missing or made of blanks only, otherwise
+// the string exactly as stored (blanks around it included).
+Text GetFileCompanyName(VersionApi& api, const Text& path);
+Text GetFileDescription(VersionApi& api, const Text& path);
+Text GetFileProductVersion(VersionApi& api, const Text& path);
+
+// "\StringFileInfo\" + language and code page as 4+4 uppercase hex digits + "\" + key.
+Text StringFileInfoPath(std::uint16_t language, std::uint16_t codePage, TextView key);
+
+}  // namespace tolvessa
