@@ -40,4 +40,22 @@ ModuleEntry ModuleSnapshot::Entry(std::size_t i) const {
     return entry;
 }
 
+std::vector<std::uint8_t> EncodeModuleSnapshot(const std::vector<ModuleEntry>& entries) {
+    std::vector<std::uint8_t> bytes(ModuleSnapshot::kHeaderSize + entries.size() * ModuleEntry::kSize);
+    auto store = [&bytes](std::size_t at, std::uint32_t value, int width) {
+        for (int k = 0; k < width; ++k) bytes[at + k] = static_cast<std::uint8_t>(value >> (8 * k));
+    };
+    store(0, static_cast<std::uint32_t>(entries.size()), 4);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::size_t at = ModuleSnapshot::kHeaderSize + i * ModuleEntry::kSize;
+        store(at + 8, entries[i].imageBase, 4);
+        store(at + 12, entries[i].imageSize, 4);
+        store(at + 20, entries[i].loadOrderIndex, 2);
+        const std::string& path = entries[i].fullPathName;
+        const std::size_t n = std::min(path.size(), ModuleEntry::kPathBytes);
+        std::copy_n(path.begin(), n, bytes.begin() + static_cast<std::ptrdiff_t>(at + 28));
+    }
+    return bytes;
+}
+
 }  // namespace tolvessa

@@ -6,6 +6,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace tolvessa {
 
@@ -38,6 +39,10 @@ public:
 private:
     std::span<const std::uint8_t> bytes_;
 };
+
+// The table's bytes for the given entries (a recording, for tests and tools): count, then one
+// 284-byte entry each; paths longer than 256 bytes are cut.
+std::vector<std::uint8_t> EncodeModuleSnapshot(const std::vector<ModuleEntry>& entries);
 
 // Hands the visitor one snapshot while its buffer lives; false (and no visit) when the table
 // cannot be had.

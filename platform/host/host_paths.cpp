@@ -20,8 +20,11 @@ bool Exists(const std::string& path) {
 
 // Finds `name` in `folder` without regard to ASCII case; the exact spelling when none matches.
 std::string MatchInFolder(const std::string& folder, const std::string& name) {
-    using DirPtr = std::unique_ptr<DIR, decltype(&::closedir)>;
-    DirPtr dir(::opendir(folder.empty() ? "." : folder.c_str()), &::closedir);
+    struct DirCloser {
+        void operator()(DIR* d) const { ::closedir(d); }
+    };
+    using DirPtr = std::unique_ptr<DIR, DirCloser>;
+    DirPtr dir(::opendir(folder.empty() ? "." : folder.c_str()));
     if (!dir) return name;
     while (const dirent* entry = ::readdir(dir.get())) {
         if (::strcasecmp(entry->d_name, name.c_str()) == 0) return entry->d_name;

@@ -1,0 +1,87 @@
+#include "inventory/driver_scan.h"
+
+#include <utility>
+
+namespace tolvessa {
+
+const std::array<TextView, kColumnCount> kColumnCaptions = {
+    u"Load Order", u"Image Name", u"Base Address", u"Image Size", u"Publisher",
+    u"Description", u"Version", u"MD5 Hash", u"Hidden", u"Exists"};
+
+namespace {
+constexpr TextView kMicrosoft = u"Microsoft Corporation";
+constexpr TextView kTrue = u"True";
+constexpr TextView kFalse = u"False";
+}  // namespace
+
+// Marks the list as being filled for as long as it lives, also when a step throws.
+class ScanLease {
+public:
+    explicit ScanLease(DriverList& list) : list_(list) { list_.scanning_ = true; }
+    ~ScanLease() { list_.scanning_ = false; }
+    ScanLease(const ScanLease&) = delete;
+    ScanLease& operator=(const ScanLease&) = delete;
+
+    void Append(DriverRow row) { list_.Append(std::move(row)); }
+
+private:
+    DriverList& list_;
+};
+
+bool DriverList::Clear() {
+    if (scanning_) return false;
+    rows_.clear();
+    if (listener_.cleared) listener_.cleared();
+    return true;
+}
+
+void DriverList::Append(DriverRow row) {
+    rows_.push_back(std::move(row));
+    if (listener_.rowAppended) listener_.rowAppended(rows_.size() - 1);
+}
+
+DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path, const ScanOperations& ops) {
+    DriverRow row;
+    row[kLoadOrder] = DecimalText(entry.loadOrderIndex);
+    row[kImageName] = path;
+    row[kBaseAddress] = u"0x" + HexText(entry.imageBase, 8);
+    row[kImageSize] = u"0x" + HexText(entry.imageSize);
+    row[kPublisher] = ops.getFileCompanyName(path);
+    row[kDescription] = ops.getFileDescription(path);
+    row[kVersion] = ops.getFileProductVersion(path);
+    // Each of the last three cells asks afresh whether the file is there.
+    row[kMd5Hash] = ops.fileExistsOnDisk(path) ? ops.fileMd5Hex(path) : Text();
+    if (ops.fileExistsOnDisk(path)) {
+        row[kHidden] = Text(ops.isFileHidden(path) ? kTrue : kFalse);
+    }
+    row[kExists] = Text(ops.fileExistsOnDisk(path) ? kTrue : kFalse);
+    return row;
+}
+
+ScanResult ScanDrivers(DriverList& list, const ScanOperations& ops) {
+    if (list.Scanning()) return ScanResult::kRefused;
+    ScanLease lease(list);
+
+    bool taken = false;
+    const bool ok = ops.takeSnapshot([&](const ModuleSnapshot& snapshot) {
+        taken = true;
+        const std::size_t count = snapshot.Count();
+        for (std::size_t i = 0; i < count; ++i) {
+            ops.pumpMessages();
+
+            const ModuleEntry entry = snapshot.Entry(i);
+            Text path = ops.resolveKernelPath(ops.decodeAnsi(entry.fullPathName));
+            if (!ops.fileExistsOnDisk(path)) {
+                Text candidate = ops.getSystemDir() + u"\\drivers\\" + path;
+                if (ops.fileExistsOnDisk(candidate)) path = std::move(candidate);
+            }
+            if (ops.hideMicrosoftDrivers() && ops.getFileCompanyName(path) == kMicrosoft) {
+                continue;
+            }
+            lease.Append(BuildDriverRow(entry, path, ops));
+        }
+    });
+    return ok && taken ? ScanResult::kCompleted : ScanResult::kSnapshotFailed;
+}
+
+}  // namespace tolvessa

@@ -1,0 +1,81 @@
+// Host build of the driver scan: reads a recorded module table, resolves every kernel path to a
+// file under the mapped drives and prints one row per module with its file details.
+//
+//   tolvessa_scan [--drive-c DIR] [--hide-microsoft] TABLE
+//   tolvessa_scan --record TABLE KERNEL_PATH...
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_inventory.h"
+#include "platform/host/recorded_snapshot.h"
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: tolvessa_scan [--drive-c DIR] [--hide-microsoft] TABLE\n"
+                 "       tolvessa_scan --record TABLE KERNEL_PATH...\n");
+    return 2;
+}
+
+int Record(const std::string& file, const std::vector<std::string>& kernelPaths) {
+    std::vector<tolvessa::ModuleEntry> entries;
+    std::uint32_t base = 0x10000000;
+    for (std::size_t i = 0; i < kernelPaths.size(); ++i) {
+        tolvessa::ModuleEntry e;
+        e.imageBase = base;
+        e.imageSize = 0x200000;
+        e.loadOrderIndex = static_cast<std::uint16_t>(i);
+        e.fullPathName = kernelPaths[i];
+        entries.push_back(e);
+        base += 0x200000;
+    }
+    const auto bytes = tolvessa::EncodeModuleSnapshot(entries);
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return out ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string driveC;
+    bool hide = false;
+    std::vector<std::string> rest;
+    std::string recordTo;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--drive-c") && i + 1 < argc) {
+            driveC = argv[++i];
+        } else if (!std::strcmp(argv[i], "--hide-microsoft")) {
+            hide = true;
+        } else if (!std::strcmp(argv[i], "--record") && i + 1 < argc) {
+            recordTo = argv[++i];
+        } else {
+            rest.emplace_back(argv[i]);
+        }
+    }
+    if (!recordTo.empty()) return Record(recordTo, rest);
+    if (rest.size() != 1) return Usage();
+
+    tolvessa::host::HostInventory inventory(driveC);
+    tolvessa::DriverList list;
+    const auto result = tolvessa::ScanDrivers(
+        list, inventory.Operations(tolvessa::host::RecordedSnapshotSource(rest[0]),
+                                   [hide] { return hide; }));
+    if (result == tolvessa::ScanResult::kSnapshotFailed) {
+        std::fprintf(stderr, "cannot read the module table %s\n", rest[0].c_str());
+        return 1;
+    }
+    for (const tolvessa::DriverRow& row : list.Rows()) {
+        for (std::size_t c = 0; c < tolvessa::kColumnCount; ++c) {
+            std::printf("%-13s %s\n", tolvessa::TextToUtf8(tolvessa::kColumnCaptions[c]).c_str(),
+                        tolvessa::TextToUtf8(row[c]).c_str());
+        }
+        std::printf("\n");
+    }
+    std::printf("%zu Modules Loaded\n", list.Count());
+    return 0;
+}
