@@ -88,7 +88,8 @@ bool Prepare(std::size_t modules) {
     s.table = tolvessa::EncodeModuleSnapshot(entries);
 
     char pattern[] = "/tmp/tolvessa-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) return false;
+    if (!::mkdtemp(pattern))
+        return false;
     s.root = pattern;
     fs::create_directories(s.root / "windows");
     fs::create_directory_symlink(images, s.root / "windows" / "system32");
@@ -126,7 +127,8 @@ void BM_OpensslHashOnly(benchmark::State& state) {
                     ::munmap(view, st.st_size);
                 }
             }
-            if (fd >= 0) ::close(fd);
+            if (fd >= 0)
+                ::close(fd);
             MD5_Final(digest, &context);
             benchmark::DoNotOptimize(digest);
         }
@@ -135,19 +137,21 @@ void BM_OpensslHashOnly(benchmark::State& state) {
 }
 
 class MedianCollector : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) times_[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
+        for (const Run& run : runs)
+            times_[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
         ConsoleReporter::ReportRuns(runs);
     }
     double Median(const std::string& name) {
         auto& v = times_[name];
-        if (v.empty()) return 0;
+        if (v.empty())
+            return 0;
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     }
 
-private:
+  private:
     std::map<std::string, std::vector<double>> times_;
 };
 
@@ -168,7 +172,8 @@ int main(int argc, char** argv) {
     }
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
-    if (!Prepare(modules)) return 1;
+    if (!Prepare(modules))
+        return 1;
 
     for (int r = 0; r < rounds; ++r) {
         benchmark::RegisterBenchmark("BM_Scan", BM_Scan)->Unit(benchmark::kMillisecond);

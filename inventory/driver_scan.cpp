@@ -5,8 +5,8 @@
 namespace tolvessa {
 
 const std::array<TextView, kColumnCount> kColumnCaptions = {
-    u"Load Order", u"Image Name", u"Base Address", u"Image Size", u"Publisher",
-    u"Description", u"Version", u"MD5 Hash", u"Hidden", u"Exists"};
+    u"Load Order",  u"Image Name", u"Base Address", u"Image Size", u"Publisher",
+    u"Description", u"Version",    u"MD5 Hash",     u"Hidden",     u"Exists"};
 
 namespace {
 constexpr TextView kMicrosoft = u"Microsoft Corporation";
@@ -16,7 +16,7 @@ constexpr TextView kFalse = u"False";
 
 // Marks the list as being filled for as long as it lives, also when a step throws.
 class ScanLease {
-public:
+  public:
     explicit ScanLease(DriverList& list) : list_(list) { list_.scanning_ = true; }
     ~ScanLease() { list_.scanning_ = false; }
     ScanLease(const ScanLease&) = delete;
@@ -24,20 +24,23 @@ public:
 
     void Append(DriverRow row) { list_.Append(std::move(row)); }
 
-private:
+  private:
     DriverList& list_;
 };
 
 bool DriverList::Clear() {
-    if (scanning_) return false;
+    if (scanning_)
+        return false;
     rows_.clear();
-    if (listener_.cleared) listener_.cleared();
+    if (listener_.cleared)
+        listener_.cleared();
     return true;
 }
 
 void DriverList::Append(DriverRow row) {
     rows_.push_back(std::move(row));
-    if (listener_.rowAppended) listener_.rowAppended(rows_.size() - 1);
+    if (listener_.rowAppended)
+        listener_.rowAppended(rows_.size() - 1);
 }
 
 DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path, const ScanOperations& ops) {
@@ -59,7 +62,8 @@ DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path, const ScanO
 }
 
 ScanResult ScanDrivers(DriverList& list, const ScanOperations& ops) {
-    if (list.Scanning()) return ScanResult::kRefused;
+    if (list.Scanning())
+        return ScanResult::kRefused;
     ScanLease lease(list);
 
     bool taken = false;
@@ -73,7 +77,8 @@ ScanResult ScanDrivers(DriverList& list, const ScanOperations& ops) {
             Text path = ops.resolveKernelPath(ops.decodeAnsi(entry.fullPathName));
             if (!ops.fileExistsOnDisk(path)) {
                 Text candidate = ops.getSystemDir() + u"\\drivers\\" + path;
-                if (ops.fileExistsOnDisk(candidate)) path = std::move(candidate);
+                if (ops.fileExistsOnDisk(candidate))
+                    path = std::move(candidate);
             }
             if (ops.hideMicrosoftDrivers() && ops.getFileCompanyName(path) == kMicrosoft) {
                 continue;

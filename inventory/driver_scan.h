@@ -58,7 +58,7 @@ struct ScanOperations {
 // second scan while one scan is adding rows, so a refresh asked for in the middle of a scan
 // (through the message pump) cannot disturb it.
 class DriverList {
-public:
+  public:
     struct Listener {
         std::function<void(std::size_t index)> rowAppended;
         std::function<void()> cleared;
@@ -76,7 +76,7 @@ public:
 
     void SetListener(Listener listener) { listener_ = std::move(listener); }
 
-private:
+  private:
     friend class ScanLease;
     void Append(DriverRow row);
 

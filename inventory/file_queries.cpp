@@ -20,17 +20,20 @@ bool FileExistsOnDisk(FileAttributeApi& api, const Text& path) {
     if ((attributes.value & Api::kReparsePoint) == 0) {
         return (attributes.value & Api::kDirectory) == 0;
     }
-    if ((attributes.value & Api::kDirectory) != 0) return false;
+    if ((attributes.value & Api::kDirectory) != 0)
+        return false;
     const std::uint32_t error = api.TryOpenForRead(path);
     return error == 0 || error == Api::kErrorSharingViolation;
 }
 
 bool IsFileHidden(FileAttributeApi& api, const Text& path) {
-    if (!FileExistsOnDisk(api, path)) return false;
+    if (!FileExistsOnDisk(api, path))
+        return false;
     const std::uint32_t value = api.GetFileAttributes(path).value;
     // An unreadable attribute word has every bit set, the hidden bit among them; it says
     // nothing about the file, so such a file is not called hidden.
-    if (value == FileAttributeApi::kInvalidAttributes) return false;
+    if (value == FileAttributeApi::kInvalidAttributes)
+        return false;
     return (value & FileAttributeApi::kHidden) != 0;
 }
 

@@ -11,7 +11,7 @@ namespace tolvessa {
 // The attribute calls behind the two file queries (GetFileAttributesW, FindFirstFileW with
 // FindClose, CreateFileW with CloseHandle on Windows).
 class FileAttributeApi {
-public:
+  public:
     static constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFFu;
     static constexpr std::uint32_t kHidden = 0x2;
     static constexpr std::uint32_t kDirectory = 0x10;

@@ -9,21 +9,26 @@ constexpr std::size_t kMaxPath = 260;
 Text WindowsDirPrefix(const PathPlatform& platform) {
     Text dir = platform.windowsDirectory ? platform.windowsDirectory() : Text();
     const auto nul = dir.find(u'\0');
-    if (nul != Text::npos) dir.resize(nul);
-    if (dir.size() > kMaxPath) dir.resize(kMaxPath);
+    if (nul != Text::npos)
+        dir.resize(nul);
+    if (dir.size() > kMaxPath)
+        dir.resize(kMaxPath);
     Text w(TrimBlanks(dir));
-    if (w.empty() || w.back() != u'\\') w.push_back(u'\\');
+    if (w.empty() || w.back() != u'\\')
+        w.push_back(u'\\');
     return w;
 }
 
 Text ReplaceAll(TextView text, TextView pattern, TextView replacement) {
-    if (pattern.empty()) return Text(text);
+    if (pattern.empty())
+        return Text(text);
     Text out;
     out.reserve(text.size());
     std::size_t from = 0;
     for (;;) {
         const std::size_t at = text.find(pattern, from);
-        if (at == TextView::npos) break;
+        if (at == TextView::npos)
+            break;
         out.append(text.substr(from, at - from));
         out.append(replacement);
         from = at + pattern.size();
@@ -34,7 +39,8 @@ Text ReplaceAll(TextView text, TextView pattern, TextView replacement) {
 
 Text ReplaceFirstIgnoringCase(const PathPlatform& platform, TextView text, TextView pattern,
                               TextView replacement) {
-    if (pattern.empty()) return Text(text);
+    if (pattern.empty())
+        return Text(text);
     const Text upperText = platform.upperCase(text);
     const Text upperPattern = platform.upperCase(pattern);
     // The upper-casing keeps the length; a platform that did not would make positions meaningless.
@@ -42,7 +48,8 @@ Text ReplaceFirstIgnoringCase(const PathPlatform& platform, TextView text, TextV
         return Text(text);
     }
     const std::size_t at = upperText.find(upperPattern);
-    if (at == Text::npos) return Text(text);
+    if (at == Text::npos)
+        return Text(text);
     Text out(text.substr(0, at));
     out.append(replacement);
     out.append(text.substr(at + pattern.size()));

@@ -31,17 +31,17 @@ Text Md5DigestToHex(const Md5Digest& digest);
 // Reading a file for its digest. On Windows: CreateFileW with an OpenFile-style retry, then a
 // read-only mapping of the whole file; elsewhere the POSIX equivalents.
 class FileContentApi {
-public:
+  public:
     // A whole-file read-only view; unmapped when destroyed.
     class View {
-    public:
+      public:
         virtual ~View() = default;
         virtual std::span<const std::uint8_t> Bytes() const = 0;
     };
 
     // An open file; closed when destroyed.
     class File {
-    public:
+      public:
         virtual ~File() = default;
         // A view of the whole file, or nothing when it cannot be mapped (a file of length 0
         // never can).

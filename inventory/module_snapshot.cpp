@@ -22,14 +22,16 @@ std::uint32_t ModuleSnapshot::ClaimedCount() const {
 }
 
 std::size_t ModuleSnapshot::Count() const {
-    if (bytes_.size() < kHeaderSize) return 0;
+    if (bytes_.size() < kHeaderSize)
+        return 0;
     const std::size_t present = (bytes_.size() - kHeaderSize) / ModuleEntry::kSize;
     return std::min<std::size_t>(ClaimedCount(), present);
 }
 
 ModuleEntry ModuleSnapshot::Entry(std::size_t i) const {
     ModuleEntry entry;
-    if (i >= Count()) return entry;
+    if (i >= Count())
+        return entry;
     const std::uint8_t* p = bytes_.data() + kHeaderSize + i * ModuleEntry::kSize;
     entry.imageBase = LoadLe32(p + 8);
     entry.imageSize = LoadLe32(p + 12);
@@ -41,9 +43,11 @@ ModuleEntry ModuleSnapshot::Entry(std::size_t i) const {
 }
 
 std::vector<std::uint8_t> EncodeModuleSnapshot(const std::vector<ModuleEntry>& entries) {
-    std::vector<std::uint8_t> bytes(ModuleSnapshot::kHeaderSize + entries.size() * ModuleEntry::kSize);
+    std::vector<std::uint8_t> bytes(ModuleSnapshot::kHeaderSize +
+                                    entries.size() * ModuleEntry::kSize);
     auto store = [&bytes](std::size_t at, std::uint32_t value, int width) {
-        for (int k = 0; k < width; ++k) bytes[at + k] = static_cast<std::uint8_t>(value >> (8 * k));
+        for (int k = 0; k < width; ++k)
+            bytes[at + k] = static_cast<std::uint8_t>(value >> (8 * k));
     };
     store(0, static_cast<std::uint32_t>(entries.size()), 4);
     for (std::size_t i = 0; i < entries.size(); ++i) {

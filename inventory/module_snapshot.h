@@ -24,7 +24,7 @@ struct ModuleEntry {
 
 // A read-only view over the table's bytes; the bytes belong to the snapshot source.
 class ModuleSnapshot {
-public:
+  public:
     static constexpr std::size_t kHeaderSize = 4;
 
     explicit ModuleSnapshot(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
@@ -36,7 +36,7 @@ public:
     // Entry i, for i < Count().
     ModuleEntry Entry(std::size_t i) const;
 
-private:
+  private:
     std::span<const std::uint8_t> bytes_;
 };
 

@@ -11,7 +11,8 @@ Text DecimalText(std::uint64_t value) {
     } while (value != 0);
     Text out;
     out.reserve(n);
-    while (n > 0) out.push_back(digits[--n]);
+    while (n > 0)
+        out.push_back(digits[--n]);
     return out;
 }
 
@@ -24,16 +25,20 @@ Text HexText(std::uint64_t value, int minDigits) {
         value >>= 4;
     } while (value != 0);
     Text out;
-    for (int pad = minDigits - n; pad > 0; --pad) out.push_back(u'0');
-    while (n > 0) out.push_back(digits[--n]);
+    for (int pad = minDigits - n; pad > 0; --pad)
+        out.push_back(u'0');
+    while (n > 0)
+        out.push_back(digits[--n]);
     return out;
 }
 
 TextView TrimBlanks(TextView text) {
     std::size_t first = 0;
     std::size_t last = text.size();
-    while (first < last && text[first] <= u' ') ++first;
-    while (last > first && text[last - 1] <= u' ') --last;
+    while (first < last && text[first] <= u' ')
+        ++first;
+    while (last > first && text[last - 1] <= u' ')
+        --last;
     return text.substr(first, last - first);
 }
 
@@ -64,7 +69,8 @@ Text Utf8ToText(std::string_view utf8) {
             continue;
         }
         std::size_t k = 1;
-        for (; k < len && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+        for (; k < len && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k)
+            cp = (cp << 6) | (s[i + k] & 0x3F);
         if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
             out.push_back(u'\xFFFD');
             i += k;

@@ -25,6 +25,8 @@ Text Utf8ToText(std::string_view utf8);
 std::string TextToUtf8(TextView text);
 
 // Literal helper for tests and tables: plain ASCII into Text.
-inline Text AsciiText(std::string_view ascii) { return Text(ascii.begin(), ascii.end()); }
+inline Text AsciiText(std::string_view ascii) {
+    return Text(ascii.begin(), ascii.end());
+}
 
 }  // namespace tolvessa

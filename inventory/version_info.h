@@ -11,7 +11,7 @@ namespace tolvessa {
 // The three version-information calls, as the platform offers them. On Windows these are
 // GetFileVersionInfoSizeW, GetFileVersionInfoW and VerQueryValueW; elsewhere a PE reader.
 class VersionApi {
-public:
+  public:
     virtual ~VersionApi() = default;
 
     // Size in bytes of the file's version data; 0 when the file is missing, unreadable or has

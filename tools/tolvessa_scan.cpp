@@ -35,7 +35,8 @@ int Record(const std::string& file, const std::vector<std::string>& kernelPaths)
     }
     const auto bytes = tolvessa::EncodeModuleSnapshot(entries);
     std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return out ? 0 : 1;
 }
 
@@ -57,8 +58,10 @@ int main(int argc, char** argv) {
             rest.emplace_back(argv[i]);
         }
     }
-    if (!recordTo.empty()) return Record(recordTo, rest);
-    if (rest.size() != 1) return Usage();
+    if (!recordTo.empty())
+        return Record(recordTo, rest);
+    if (rest.size() != 1)
+        return Usage();
 
     tolvessa::host::HostInventory inventory(driveC);
     tolvessa::DriverList list;

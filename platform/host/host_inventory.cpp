@@ -8,7 +8,8 @@
 namespace tolvessa::host {
 
 HostInventory::HostInventory(const std::string& driveC) {
-    if (!driveC.empty()) paths_.MapDrive(u'C', driveC);
+    if (!driveC.empty())
+        paths_.MapDrive(u'C', driveC);
 }
 
 ScanOperations HostInventory::Operations(SnapshotSource source,
@@ -23,14 +24,18 @@ ScanOperations HostInventory::Operations(SnapshotSource source,
     ops.getSystemDir = [this] { return GetSystemDir(system_.Paths()); };
     ops.fileExistsOnDisk = [this](const Text& path) { return FileExistsOnDisk(attributes_, path); };
     ops.isFileHidden = [this](const Text& path) { return IsFileHidden(attributes_, path); };
-    ops.getFileCompanyName = [this](const Text& path) { return GetFileCompanyName(versions_, path); };
-    ops.getFileDescription = [this](const Text& path) { return GetFileDescription(versions_, path); };
+    ops.getFileCompanyName = [this](const Text& path) {
+        return GetFileCompanyName(versions_, path);
+    };
+    ops.getFileDescription = [this](const Text& path) {
+        return GetFileDescription(versions_, path);
+    };
     ops.getFileProductVersion = [this](const Text& path) {
         return GetFileProductVersion(versions_, path);
     };
     ops.fileMd5Hex = [this](const Text& path) { return FileMd5Hex(content_, path); };
-    ops.hideMicrosoftDrivers =
-        hideMicrosoftDrivers ? std::move(hideMicrosoftDrivers) : std::function<bool()>([] { return false; });
+    ops.hideMicrosoftDrivers = hideMicrosoftDrivers ? std::move(hideMicrosoftDrivers)
+                                                    : std::function<bool()>([] { return false; });
     ops.pumpMessages = pumpMessages ? std::move(pumpMessages) : std::function<void()>([] {});
     return ops;
 }

@@ -14,7 +14,7 @@
 namespace tolvessa::host {
 
 class HostInventory {
-public:
+  public:
     // `driveC` is the host folder that stands for C: (holding "windows\system32"); empty leaves
     // C: unmapped.
     explicit HostInventory(const std::string& driveC = {});
@@ -24,10 +24,11 @@ public:
 
     // The scan's operations over this host, with the module table from `source`. The filter
     // check and the message pump default to "off" and "nothing waiting".
-    ScanOperations Operations(SnapshotSource source, std::function<bool()> hideMicrosoftDrivers = {},
+    ScanOperations Operations(SnapshotSource source,
+                              std::function<bool()> hideMicrosoftDrivers = {},
                               std::function<void()> pumpMessages = {});
 
-private:
+  private:
     HostPaths paths_;
     HostSystem system_;
     PosixFileAttributes attributes_{paths_};

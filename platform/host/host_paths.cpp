@@ -11,7 +11,9 @@ namespace tolvessa::host {
 
 namespace {
 
-char16_t UpperDrive(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+char16_t UpperDrive(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
 
 bool Exists(const std::string& path) {
     struct stat st;
@@ -25,31 +27,38 @@ std::string MatchInFolder(const std::string& folder, const std::string& name) {
     };
     using DirPtr = std::unique_ptr<DIR, DirCloser>;
     DirPtr dir(::opendir(folder.empty() ? "." : folder.c_str()));
-    if (!dir) return name;
+    if (!dir)
+        return name;
     while (const dirent* entry = ::readdir(dir.get())) {
-        if (::strcasecmp(entry->d_name, name.c_str()) == 0) return entry->d_name;
+        if (::strcasecmp(entry->d_name, name.c_str()) == 0)
+            return entry->d_name;
     }
     return name;
 }
 
 }  // namespace
 
-HostPaths::HostPaths() { drives_[u'Z'] = "/"; }
+HostPaths::HostPaths() {
+    drives_[u'Z'] = "/";
+}
 
 void HostPaths::MapDrive(char16_t letter, std::string folder) {
     drives_[UpperDrive(letter)] = std::move(folder);
 }
 
 std::string HostPaths::ToHost(const Text& path) const {
-    if (path.empty() || path.find(u'\0') != Text::npos) return {};
+    if (path.empty() || path.find(u'\0') != Text::npos)
+        return {};
     std::string prefix;
     TextView rest = path;
     if (path.size() >= 2 && path[1] == u':') {
         const auto drive = drives_.find(UpperDrive(path[0]));
-        if (drive == drives_.end()) return {};
+        if (drive == drives_.end())
+            return {};
         prefix = drive->second;
         rest = rest.substr(2);
-        if (prefix.empty() || prefix.back() != '/') prefix.push_back('/');
+        if (prefix.empty() || prefix.back() != '/')
+            prefix.push_back('/');
     } else if (path[0] == u'\\' || path[0] == u'/') {
         prefix = "/";
     }
@@ -59,18 +68,22 @@ std::string HostPaths::ToHost(const Text& path) const {
     std::size_t start = 0;
     while (start <= utf8.size()) {
         std::size_t end = utf8.find_first_of("\\/", start);
-        if (end == std::string::npos) end = utf8.size();
+        if (end == std::string::npos)
+            end = utf8.size();
         std::string part = utf8.substr(start, end - start);
-        if (!part.empty() && part != ".") parts.push_back(std::move(part));
+        if (!part.empty() && part != ".")
+            parts.push_back(std::move(part));
         start = end + 1;
     }
 
     std::string exact = prefix;
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i) exact.push_back('/');
+        if (i)
+            exact.push_back('/');
         exact += parts[i];
     }
-    if (parts.empty() || Exists(exact)) return exact;
+    if (parts.empty() || Exists(exact))
+        return exact;
 
     // Walk the components, matching each without regard to case, as Wine does.
     std::string folder = prefix;
@@ -78,11 +91,13 @@ std::string HostPaths::ToHost(const Text& path) const {
         std::string candidate = folder + parts[i];
         if (!Exists(candidate)) {
             std::string trimmed = folder;
-            if (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+            if (trimmed.size() > 1 && trimmed.back() == '/')
+                trimmed.pop_back();
             candidate = folder + MatchInFolder(trimmed, parts[i]);
         }
         folder = candidate;
-        if (i + 1 < parts.size()) folder.push_back('/');
+        if (i + 1 < parts.size())
+            folder.push_back('/');
     }
     return folder;
 }

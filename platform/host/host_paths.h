@@ -10,7 +10,7 @@
 namespace tolvessa::host {
 
 class HostPaths {
-public:
+  public:
     // Z: maps to the host root, as under Wine.
     HostPaths();
 
@@ -24,7 +24,7 @@ public:
     // A relative path stays relative to the current directory.
     std::string ToHost(const Text& path) const;
 
-private:
+  private:
     std::map<char16_t, std::string> drives_;
 };
 

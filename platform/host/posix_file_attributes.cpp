@@ -31,12 +31,15 @@ std::string BaseName(const std::string& path) {
 // nothing when the file carries no such attribute.
 std::optional<bool> DosHiddenAttribute(const std::string& path, bool followLink) {
     char value[64] = {};
-    const ssize_t n = followLink ? ::getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1)
-                                 : ::lgetxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
-    if (n <= 2 || value[0] != '0' || (value[1] != 'x' && value[1] != 'X')) return std::nullopt;
+    const ssize_t n = followLink
+                          ? ::getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1)
+                          : ::lgetxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
+    if (n <= 2 || value[0] != '0' || (value[1] != 'x' && value[1] != 'X'))
+        return std::nullopt;
     char* end = nullptr;
     const unsigned long bits = std::strtoul(value + 2, &end, 16);
-    if (end == value + 2) return std::nullopt;
+    if (end == value + 2)
+        return std::nullopt;
     return (bits & FileAttributeApi::kHidden) != 0;
 }
 
@@ -45,22 +48,27 @@ std::uint32_t AttributesOf(const std::string& hostPath, const struct stat& st, b
     std::uint32_t value = 0;
     if (isLink) {
         value |= FileAttributeApi::kReparsePoint;
-        if (target && S_ISDIR(target->st_mode)) value |= FileAttributeApi::kDirectory;
+        if (target && S_ISDIR(target->st_mode))
+            value |= FileAttributeApi::kDirectory;
     } else if (S_ISDIR(st.st_mode)) {
         value |= FileAttributeApi::kDirectory;
     } else {
         value |= kArchive;
     }
-    if ((st.st_mode & S_IWUSR) == 0) value |= kReadOnly;
+    if ((st.st_mode & S_IWUSR) == 0)
+        value |= kReadOnly;
     const std::optional<bool> dosHidden = DosHiddenAttribute(hostPath, false);
     const std::string name = BaseName(hostPath);
     const bool hidden =
         dosHidden ? *dosHidden : (name.size() > 1 && name[0] == '.' && name != "..");
-    if (hidden) value |= FileAttributeApi::kHidden;
+    if (hidden)
+        value |= FileAttributeApi::kHidden;
     return value;
 }
 
-bool IsSpecial(const struct stat& st) { return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode); }
+bool IsSpecial(const struct stat& st) {
+    return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
 
 }  // namespace
 
@@ -116,21 +124,25 @@ FileAttributeApi::Attributes PosixFileAttributes::GetFileAttributes(const Text& 
 
 std::optional<std::uint32_t> PosixFileAttributes::FindFirstFileAttributes(const Text& path) {
     const std::string hostPath = paths_.ToHost(path);
-    if (hostPath.empty()) return std::nullopt;
+    if (hostPath.empty())
+        return std::nullopt;
     const auto slash = hostPath.find_last_of('/');
     const std::string folder =
         slash == std::string::npos ? "." : (slash == 0 ? "/" : hostPath.substr(0, slash));
     const std::string name = BaseName(hostPath);
-    if (name.empty()) return std::nullopt;
+    if (name.empty())
+        return std::nullopt;
 
     struct DirCloser {
         void operator()(DIR* d) const { ::closedir(d); }
     };
     using DirPtr = std::unique_ptr<DIR, DirCloser>;
     DirPtr dir(::opendir(folder.c_str()));
-    if (!dir) return std::nullopt;
+    if (!dir)
+        return std::nullopt;
     while (const dirent* entry = ::readdir(dir.get())) {
-        if (::strcasecmp(entry->d_name, name.c_str()) != 0) continue;
+        if (::strcasecmp(entry->d_name, name.c_str()) != 0)
+            continue;
         switch (entry->d_type) {
             case DT_DIR:
                 return kDirectory;
@@ -145,9 +157,12 @@ std::optional<std::uint32_t> PosixFileAttributes::FindFirstFileAttributes(const 
             case DT_UNKNOWN: {
                 struct stat st;
                 const std::string full = folder + "/" + entry->d_name;
-                if (::lstat(full.c_str(), &st) != 0) return kArchive;
-                if (S_ISDIR(st.st_mode)) return kDirectory;
-                if (IsSpecial(st) && !S_ISLNK(st.st_mode)) return std::nullopt;
+                if (::lstat(full.c_str(), &st) != 0)
+                    return kArchive;
+                if (S_ISDIR(st.st_mode))
+                    return kDirectory;
+                if (IsSpecial(st) && !S_ISLNK(st.st_mode))
+                    return std::nullopt;
                 return S_ISLNK(st.st_mode) ? kReparsePoint : kArchive;
             }
             default:
@@ -159,9 +174,11 @@ std::optional<std::uint32_t> PosixFileAttributes::FindFirstFileAttributes(const 
 
 std::uint32_t PosixFileAttributes::TryOpenForRead(const Text& path) {
     const std::string hostPath = paths_.ToHost(path);
-    if (hostPath.empty()) return kErrorInvalidName;
+    if (hostPath.empty())
+        return kErrorInvalidName;
     const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return WindowsErrorFromErrno(errno);
+    if (fd < 0)
+        return WindowsErrorFromErrno(errno);
     ::close(fd);
     return 0;
 }

@@ -13,14 +13,14 @@ namespace tolvessa::host {
 // Only regular files and folders are seen: a FIFO, socket or device is reported as not found,
 // so nothing ever blocks on opening one or hashes it.
 class PosixFileAttributes : public FileAttributeApi {
-public:
+  public:
     explicit PosixFileAttributes(const HostPaths& paths) : paths_(paths) {}
 
     Attributes GetFileAttributes(const Text& path) override;
     std::optional<std::uint32_t> FindFirstFileAttributes(const Text& path) override;
     std::uint32_t TryOpenForRead(const Text& path) override;
 
-private:
+  private:
     const HostPaths& paths_;
 };
 

@@ -9,10 +9,12 @@ namespace tolvessa::host {
 SnapshotSource RecordedSnapshotSource(std::string file) {
     return [file = std::move(file)](const SnapshotVisitor& visit) {
         std::ifstream in(file, std::ios::binary);
-        if (!in) return false;
+        if (!in)
+            return false;
         std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                         std::istreambuf_iterator<char>());
-        if (in.bad()) return false;
+        if (in.bad())
+            return false;
         visit(ModuleSnapshot(bytes));
         return true;
     };

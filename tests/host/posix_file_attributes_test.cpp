@@ -13,7 +13,7 @@ namespace {
 using tolvessa::testing::TempDir;
 
 class PosixFileQueriesTest : public ::testing::Test {
-protected:
+  protected:
     PosixFileQueriesTest() {
         paths_.MapDrive(u'C', dir_.Path().string());
         dir_.Write("plain.sys", "data");

@@ -16,7 +16,7 @@ struct FakeFile {
 
 // A recorded module table over a table of files; every operation is a plain lookup.
 class FakeWorld {
-public:
+  public:
     std::map<Text, FakeFile> files;
     std::vector<ModuleEntry> entries;
     bool snapshotFails = false;
@@ -44,7 +44,8 @@ public:
     ScanOperations Operations() {
         ScanOperations ops;
         ops.takeSnapshot = [this](const SnapshotVisitor& visit) {
-            if (snapshotFails) return false;
+            if (snapshotFails)
+                return false;
             const auto bytes = EncodeModuleSnapshot(entries);
             visit(ModuleSnapshot(bytes));
             return true;
@@ -74,7 +75,8 @@ public:
         ops.hideMicrosoftDrivers = [this] { return hideMicrosoft; };
         ops.pumpMessages = [this] {
             ++pumps;
-            if (onPump) onPump();
+            if (onPump)
+                onPump();
         };
         return ops;
     }
@@ -83,15 +85,18 @@ public:
 DriverRow Row(std::initializer_list<const char16_t*> cells) {
     DriverRow row;
     std::size_t i = 0;
-    for (const char16_t* c : cells) row[i++] = c;
+    for (const char16_t* c : cells)
+        row[i++] = c;
     return row;
 }
 
 TEST(ScanDriversTest, BuildsRowsInSnapshotOrderWithExactCellTexts) {
     FakeWorld world;
-    world.files[u"C:\\Windows\\system32\\ntoskrnl.exe"] = {
-        false, u"Microsoft Corporation", u"NT Kernel", u"10.0.1", u"D41D8CD98F00B204E9800998ECF8427E"};
-    world.files[u"C:\\Tools\\h.sys"] = {true, u"  Acme ", u"", u"1.0", u"00000000000000000000000000000000"};
+    world.files[u"C:\\Windows\\system32\\ntoskrnl.exe"] = {false, u"Microsoft Corporation",
+                                                           u"NT Kernel", u"10.0.1",
+                                                           u"D41D8CD98F00B204E9800998ECF8427E"};
+    world.files[u"C:\\Tools\\h.sys"] = {true, u"  Acme ", u"", u"1.0",
+                                        u"00000000000000000000000000000000"};
     world.AddEntry("\\SystemRoot\\system32\\ntoskrnl.exe", 2, 0x8000, 0x5000);
     world.AddEntry("C:\\Tools\\h.sys", 0, 0xFFFFFFFF, 0);
     world.AddEntry("gone.sys", 65535, 0, 0x1);
@@ -168,7 +173,8 @@ TEST(ScanDriversTest, FilterIsReadAfreshForEveryEntry) {
 
 TEST(ScanDriversTest, PumpsBeforeEveryEntryAndOnlyBetweenWholeRows) {
     FakeWorld world;
-    for (int i = 0; i < 5; ++i) world.AddEntry("x.sys");
+    for (int i = 0; i < 5; ++i)
+        world.AddEntry("x.sys");
     DriverList list;
     std::vector<std::size_t> rowsAtPump;
     world.onPump = [&] { rowsAtPump.push_back(list.Count()); };
@@ -212,7 +218,8 @@ TEST(ScanDriversTest, FailedOrEmptySnapshotLeavesTheListAsItWas) {
 
 TEST(ScanDriversTest, ASecondScanOrClearDuringAScanIsRefused) {
     FakeWorld world;
-    for (int i = 0; i < 3; ++i) world.AddEntry("r" + std::to_string(i) + ".sys", static_cast<std::uint16_t>(i));
+    for (int i = 0; i < 3; ++i)
+        world.AddEntry("r" + std::to_string(i) + ".sys", static_cast<std::uint16_t>(i));
     DriverList list;
     std::vector<ScanResult> nested;
     std::vector<bool> cleared;
@@ -227,7 +234,8 @@ TEST(ScanDriversTest, ASecondScanOrClearDuringAScanIsRefused) {
     EXPECT_EQ(nested, std::vector<ScanResult>(3, ScanResult::kRefused));
     EXPECT_EQ(cleared, std::vector<bool>(3, false));
     ASSERT_EQ(list.Count(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(list.Row(i)[kLoadOrder], DecimalText(i));
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(list.Row(i)[kLoadOrder], DecimalText(i));
     EXPECT_FALSE(list.Scanning());
     EXPECT_TRUE(list.Clear());
     EXPECT_EQ(list.Count(), 0u);

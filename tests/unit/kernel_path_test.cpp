@@ -9,7 +9,8 @@ namespace {
 Text AsciiUpper(TextView text) {
     Text out(text);
     for (char16_t& c : out) {
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - 32);
     }
     return out;
 }
@@ -59,9 +60,9 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{u"D:\\WINNT", u"\\SystemRoot\\system32\\x.sys", u"D:\\WINNT\\system32\\x.sys"},
         PathCase{u"C:\\", u"\\SystemRoot\\system32\\x.sys", u"C:\\system32\\x.sys"},
         // Runs of backslashes: two passes of pair-wise halving.
-        PathCase{u"C:\\Windows", u"a\\\\\\\\b", u"a\\b"},              // four become one
-        PathCase{u"C:\\Windows", u"a\\\\\\b", u"a\\b"},                // three become one
-        PathCase{u"C:\\Windows", u"a\\\\\\\\\\\\\\\\b", u"a\\\\b"},    // eight keep two
+        PathCase{u"C:\\Windows", u"a\\\\\\\\b", u"a\\b"},            // four become one
+        PathCase{u"C:\\Windows", u"a\\\\\\b", u"a\\b"},              // three become one
+        PathCase{u"C:\\Windows", u"a\\\\\\\\\\\\\\\\b", u"a\\\\b"},  // eight keep two
         // "\?\" is removed after the doubled backslashes are halved.
         PathCase{u"C:\\Windows", u"\\\\?\\C:\\x.sys", u"C:C:\\x.sys"},
         PathCase{u"C:\\Windows", u"x\\?\\y", u"xy"},
@@ -83,10 +84,8 @@ TEST_P(WindowsDirPrefixTest, FormsPrefix) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, WindowsDirPrefixTest,
-    ::testing::Values(PrefixCase{u"C:\\Windows", u"C:\\Windows\\"},
-                      PrefixCase{u"C:\\", u"C:\\"},
-                      PrefixCase{u"", u"\\"},
-                      PrefixCase{u"  \tC:\\Windows \r\n", u"C:\\Windows\\"},
+    ::testing::Values(PrefixCase{u"C:\\Windows", u"C:\\Windows\\"}, PrefixCase{u"C:\\", u"C:\\"},
+                      PrefixCase{u"", u"\\"}, PrefixCase{u"  \tC:\\Windows \r\n", u"C:\\Windows\\"},
                       PrefixCase{Text(u"C:\\Win\0garbage", 14), u"C:\\Win\\"}));
 
 TEST(WindowsDirPrefixTest, CutsAt260Characters) {
@@ -102,7 +101,8 @@ TEST(ResolveKernelPathTest, WithoutWindowsDirectoryPathsLeadNowhere) {
 
 TEST(ResolveKernelPathTest, CaseBlindSearchKeepsTheCaseOfTheRest) {
     const PathPlatform p = WithWindowsDir(u"C:\\Windows");
-    EXPECT_EQ(ResolveKernelPath(p, u"\\SYSTEMROOT\\MiXeD\\Case.SYS"), u"C:\\Windows\\MiXeD\\Case.SYS");
+    EXPECT_EQ(ResolveKernelPath(p, u"\\SYSTEMROOT\\MiXeD\\Case.SYS"),
+              u"C:\\Windows\\MiXeD\\Case.SYS");
 }
 
 TEST(GetSystemDirTest, GivesThePlatformTextUnchanged) {

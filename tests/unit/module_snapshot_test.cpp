@@ -79,12 +79,12 @@ TEST_P(SnapshotCountTest, ReadsOnlyWholeEntriesPresent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bounds, SnapshotCountTest,
-    ::testing::Values(CountCase{0, 0, 0}, CountCase{3, 0, 0},             // no room for the count
-                      CountCase{4, 0, 0}, CountCase{4, 5, 0},             // count, no entries
-                      CountCase{4 + 283, 1, 0},                           // one byte short
+    ::testing::Values(CountCase{0, 0, 0}, CountCase{3, 0, 0},  // no room for the count
+                      CountCase{4, 0, 0}, CountCase{4, 5, 0},  // count, no entries
+                      CountCase{4 + 283, 1, 0},                // one byte short
                       CountCase{4 + 284, 1, 1}, CountCase{4 + 284 * 2, 1, 1},  // fewer claimed
-                      CountCase{4 + 284 * 2 + 100, 7, 2},                 // more claimed
-                      CountCase{4 + 284 * 3, 0xFFFFFFFFu, 3}));           // claims 2^32 - 1
+                      CountCase{4 + 284 * 2 + 100, 7, 2},                      // more claimed
+                      CountCase{4 + 284 * 3, 0xFFFFFFFFu, 3}));                // claims 2^32 - 1
 
 }  // namespace
 }  // namespace tolvessa

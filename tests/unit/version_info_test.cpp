@@ -19,7 +19,7 @@ constexpr TextView kTranslation = u"\\VarFileInfo\\Translation";
 // Version data laid out by a test: values are appended one after the other and located by
 // their offset from the start of the data.
 class Block {
-public:
+  public:
     std::size_t AddBytes(std::initializer_list<std::uint8_t> bytes) {
         const std::size_t at = bytes_.size();
         bytes_.insert(bytes_.end(), bytes);
@@ -36,14 +36,14 @@ public:
     }
     const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 
 // Hands out `data` and answers queries with offsets into the caller's buffer; records every
 // call it gets.
 class RecordingVersionApi : public VersionApi {
-public:
+  public:
     std::vector<std::uint8_t> data;
     std::optional<std::uint32_t> reportedSize;  // data.size() when not set
     std::uint32_t handleToGive = 0x5A5A;
@@ -86,7 +86,8 @@ public:
             return true;
         }
         const auto found = valueOffsets.find(subBlock);
-        if (found == valueOffsets.end() || found->second > block.size()) return false;
+        if (found == valueOffsets.end() || found->second > block.size())
+            return false;
         value = block.data() + found->second;
         return true;
     }
@@ -105,10 +106,10 @@ RecordingVersionApi TenValues() {
     Block block;
     RecordingVersionApi api;
     api.valueOffsets[Text(kTranslation)] = block.AddBytes({0x09, 0x04, 0xB0, 0x04});
-    for (const auto key : {u"CompanyName"sv, u"FileDescription"sv, u"FileVersion"sv,
-                           u"InternalName"sv, u"LegalCopyRight"sv, u"LegalTradeMark"sv,
-                           u"OriginalFileName"sv, u"ProductName"sv, u"ProductVersion"sv,
-                           u"Comments"sv}) {
+    for (const auto key :
+         {u"CompanyName"sv, u"FileDescription"sv, u"FileVersion"sv, u"InternalName"sv,
+          u"LegalCopyRight"sv, u"LegalTradeMark"sv, u"OriginalFileName"sv, u"ProductName"sv,
+          u"ProductVersion"sv, u"Comments"sv}) {
         api.valueOffsets[Path(u"040904B0", key)] = block.AddUnits(Text(key) + u"=v" + u'\0');
     }
     api.data = block.Bytes();
@@ -295,7 +296,8 @@ TEST(VersionInfoTest, StringWithoutNulIsCutAtTheEndOfTheBuffer) {
         RecordingVersionApi api;
         api.valueOffsets[Text(kTranslation)] = block.AddBytes({0x09, 0x04, 0xB0, 0x04});
         api.valueOffsets[Path(u"040904B0", u"CompanyName")] = block.AddUnits(u"Unterminated");
-        if (oddTail) block.AddBytes({'X'});
+        if (oddTail)
+            block.AddBytes({'X'});
         api.data = block.Bytes();
         EXPECT_EQ(GetFileCompanyName(api, kFile), u"Unterminated") << oddTail;
     }
@@ -317,14 +319,15 @@ TEST(VersionInfoTest, TranslationNeedsFourBytesBeforeTheEndOfTheBuffer) {
         std::size_t tail;
         bool found;
     };
-    for (const Case c : {Case{0, false}, Case{1, false}, Case{3, false}, Case{4, true},
-                         Case{5, true}}) {
+    for (const Case c :
+         {Case{0, false}, Case{1, false}, Case{3, false}, Case{4, true}, Case{5, true}}) {
         Block block;
         RecordingVersionApi api;
         api.valueOffsets[Path(u"040904B0", u"CompanyName")] = block.AddUnits(u"Found\0"sv);
         const std::uint8_t translation[] = {0x09, 0x04, 0xB0, 0x04, 0x00};
         api.valueOffsets[Text(kTranslation)] = block.Bytes().size();
-        for (std::size_t i = 0; i < c.tail; ++i) block.AddBytes({translation[i]});
+        for (std::size_t i = 0; i < c.tail; ++i)
+            block.AddBytes({translation[i]});
         api.data = block.Bytes();
         EXPECT_EQ(GetFileCompanyName(api, kFile), c.found ? u"Found" : u"") << c.tail;
     }

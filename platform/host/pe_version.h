@@ -1,0 +1,35 @@
+// The version calls over PE images on the host file system.
+#pragma once
+
+#include "inventory/version_info.h"
+#include "platform/host/host_paths.h"
+
+namespace tolvessa::host {
+
+// Reads the RT_VERSION resource of PE32 and PE32+ images and looks values up in it the way
+// VerQueryValueW does for Unicode version data. Every call opens the file again and reads only
+// the headers, the resource directory entries on the way and the resource itself. Truncated or
+// malformed images have no version data.
+class PeVersionApi : public VersionApi {
+  public:
+    explicit PeVersionApi(const HostPaths& paths) : paths_(paths) {}
+
+    // Size of the RT_VERSION resource; 0 when there is none, when it is not a VS_VERSION_INFO
+    // block, or when the file is not a readable PE image. `handle` is set to 0.
+    std::uint32_t GetFileVersionInfoSize(const Text& path, std::uint32_t& handle) override;
+
+    // Copies the first min(buffer size, resource size) bytes of the resource into `buffer`.
+    bool GetFileVersionInfo(const Text& path, std::uint32_t handle,
+                            std::span<std::uint8_t> buffer) override;
+
+    // Walks the {wLength, wValueLength, wType, szKey, value, children} tree. "\" (or a path
+    // of separators only) gives the root's value, the VS_FIXEDFILEINFO. Keys match without
+    // regard to ASCII case.
+    bool VerQueryValue(std::span<const std::uint8_t> block, const Text& subBlock,
+                       const void*& value, std::uint32_t& length) override;
+
+  private:
+    const HostPaths& paths_;
+};
+
+}  // namespace tolvessa::host
