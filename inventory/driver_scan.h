@@ -52,6 +52,9 @@ struct ScanOperations {
     std::function<Text(const Text&)> fileMd5Hex;
     std::function<bool()> hideMicrosoftDrivers;  // read afresh for every entry
     std::function<void()> pumpMessages;          // handles waiting window messages, never waits
+    // Optional: asked after each pump; true ends the scan early, keeping the rows made so far
+    // (the window is being closed while it scans).
+    std::function<bool()> stopRequested;
 };
 
 // The driver list: the only store of scan results. It refuses to be emptied or filled by a

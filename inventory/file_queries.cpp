@@ -4,7 +4,7 @@ namespace tolvessa {
 
 bool FileExistsOnDisk(FileAttributeApi& api, const Text& path) {
     using Api = FileAttributeApi;
-    const Api::Attributes attributes = api.GetFileAttributes(path);
+    const Api::Attributes attributes = api.ReadAttributes(path);
     if (attributes.value == Api::kInvalidAttributes) {
         switch (attributes.lastError) {
             case Api::kErrorFileNotFound:
@@ -12,7 +12,7 @@ bool FileExistsOnDisk(FileAttributeApi& api, const Text& path) {
             case Api::kErrorInvalidName:
                 return false;
             default: {
-                const std::optional<std::uint32_t> found = api.FindFirstFileAttributes(path);
+                const std::optional<std::uint32_t> found = api.FindAttributes(path);
                 return found && (*found & Api::kDirectory) == 0;
             }
         }
@@ -29,7 +29,7 @@ bool FileExistsOnDisk(FileAttributeApi& api, const Text& path) {
 bool IsFileHidden(FileAttributeApi& api, const Text& path) {
     if (!FileExistsOnDisk(api, path))
         return false;
-    const std::uint32_t value = api.GetFileAttributes(path).value;
+    const std::uint32_t value = api.ReadAttributes(path).value;
     // An unreadable attribute word has every bit set, the hidden bit among them; it says
     // nothing about the file, so such a file is not called hidden.
     if (value == FileAttributeApi::kInvalidAttributes)

@@ -28,9 +28,9 @@ class FileAttributeApi {
     };
 
     virtual ~FileAttributeApi() = default;
-    virtual Attributes GetFileAttributes(const Text& path) = 0;
+    virtual Attributes ReadAttributes(const Text& path) = 0;
     // The attribute word of the directory entry that matches the path, or nothing.
-    virtual std::optional<std::uint32_t> FindFirstFileAttributes(const Text& path) = 0;
+    virtual std::optional<std::uint32_t> FindAttributes(const Text& path) = 0;
     // Opens the path for reading (shared for reading) and closes it again: 0 on success, else
     // the last error.
     virtual std::uint32_t TryOpenForRead(const Text& path) = 0;

@@ -60,7 +60,7 @@ Text TextAt(std::span<const std::uint8_t> block, const void* value) {
 Text QueryString(VersionApi& api, std::span<const std::uint8_t> block, TextView key) {
     const void* value = nullptr;
     std::uint32_t length = 0;
-    if (!api.VerQueryValue(block, Text(kTranslationPath), value, length))
+    if (!api.QueryVersionValue(block, Text(kTranslationPath), value, length))
         return {};
     if (BytesFrom(block, value) < 4)
         return {};
@@ -70,7 +70,7 @@ Text QueryString(VersionApi& api, std::span<const std::uint8_t> block, TextView 
 
     value = nullptr;
     length = 0;
-    if (!api.VerQueryValue(block, StringFileInfoPath(language, codePage, key), value, length)) {
+    if (!api.QueryVersionValue(block, StringFileInfoPath(language, codePage, key), value, length)) {
         return {};
     }
     return TextAt(block, value);
@@ -99,7 +99,7 @@ TFileVersionInfo ReadFileVersionInfo(VersionApi& api, const Text& path) {
         return info;
 
     std::uint32_t handle = 0;
-    const std::uint32_t size = api.GetFileVersionInfoSize(path, handle);
+    const std::uint32_t size = api.VersionInfoSize(path, handle);
     if (size == 0)
         return info;
     // A size that cannot be had in memory is the same as no version data.
@@ -114,7 +114,7 @@ TFileVersionInfo ReadFileVersionInfo(VersionApi& api, const Text& path) {
     for (const StringKey& entry : kStringKeys) {
         Text& field = info.*entry.field;
         field.clear();
-        if (!api.GetFileVersionInfo(path, handle, buffer))
+        if (!api.ReadVersionInfo(path, handle, buffer))
             continue;
         field = QueryString(api, buffer, entry.key);
     }

@@ -15,17 +15,17 @@ class VersionApi {
     virtual ~VersionApi() = default;
 
     // Size in bytes of the file's version data; 0 when the file is missing, unreadable or has
-    // no version resource. `handle` is passed on unchanged to GetFileVersionInfo.
-    virtual std::uint32_t GetFileVersionInfoSize(const Text& path, std::uint32_t& handle) = 0;
+    // no version resource. `handle` is passed on unchanged to ReadVersionInfo.
+    virtual std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) = 0;
 
     // Fills `buffer` (as many bytes as the size query reported) with the version data.
-    virtual bool GetFileVersionInfo(const Text& path, std::uint32_t handle,
+    virtual bool ReadVersionInfo(const Text& path, std::uint32_t handle,
                                     std::span<std::uint8_t> buffer) = 0;
 
     // Looks up a sub-block ("\VarFileInfo\Translation", "\StringFileInfo\040904B0\CompanyName")
-    // in version data filled by GetFileVersionInfo. On success `value` points inside `block`
+    // in version data filled by ReadVersionInfo. On success `value` points inside `block`
     // and `length` is the value's length as the platform reports it (not relied upon).
-    virtual bool VerQueryValue(std::span<const std::uint8_t> block, const Text& subBlock,
+    virtual bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
                                const void*& value, std::uint32_t& length) = 0;
 };
 

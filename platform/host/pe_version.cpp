@@ -391,7 +391,7 @@ constexpr char16_t kEmptyValue[1] = {u'\0'};
 
 }  // namespace
 
-std::uint32_t PeVersionApi::GetFileVersionInfoSize(const Text& path, std::uint32_t& handle) {
+std::uint32_t PeVersionApi::VersionInfoSize(const Text& path, std::uint32_t& handle) {
     handle = 0;
     ImageFile file(paths_.ToHost(path));
     if (!file.IsOpen())
@@ -400,7 +400,7 @@ std::uint32_t PeVersionApi::GetFileVersionInfoSize(const Text& path, std::uint32
     return data ? data->size : 0;
 }
 
-bool PeVersionApi::GetFileVersionInfo(const Text& path, std::uint32_t /*handle*/,
+bool PeVersionApi::ReadVersionInfo(const Text& path, std::uint32_t /*handle*/,
                                       std::span<std::uint8_t> buffer) {
     if (buffer.empty())
         return false;
@@ -414,7 +414,7 @@ bool PeVersionApi::GetFileVersionInfo(const Text& path, std::uint32_t /*handle*/
     return file.Read(data->offset, buffer.first(count));
 }
 
-bool PeVersionApi::VerQueryValue(std::span<const std::uint8_t> block, const Text& subBlock,
+bool PeVersionApi::QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
                                  const void*& value, std::uint32_t& length) {
     auto node = ParseNode(block, 0, block.size(), true);
     if (!node)

@@ -16,16 +16,16 @@ class PeVersionApi : public VersionApi {
 
     // Size of the RT_VERSION resource; 0 when there is none, when it is not a VS_VERSION_INFO
     // block, or when the file is not a readable PE image. `handle` is set to 0.
-    std::uint32_t GetFileVersionInfoSize(const Text& path, std::uint32_t& handle) override;
+    std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) override;
 
     // Copies the first min(buffer size, resource size) bytes of the resource into `buffer`.
-    bool GetFileVersionInfo(const Text& path, std::uint32_t handle,
+    bool ReadVersionInfo(const Text& path, std::uint32_t handle,
                             std::span<std::uint8_t> buffer) override;
 
     // Walks the {wLength, wValueLength, wType, szKey, value, children} tree. "\" (or a path
     // of separators only) gives the root's value, the VS_FIXEDFILEINFO. Keys match without
     // regard to ASCII case.
-    bool VerQueryValue(std::span<const std::uint8_t> block, const Text& subBlock,
+    bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
                        const void*& value, std::uint32_t& length) override;
 
   private:

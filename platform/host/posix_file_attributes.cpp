@@ -92,7 +92,7 @@ std::uint32_t WindowsErrorFromErrno(int error) {
     }
 }
 
-FileAttributeApi::Attributes PosixFileAttributes::GetFileAttributes(const Text& path) {
+FileAttributeApi::Attributes PosixFileAttributes::ReadAttributes(const Text& path) {
     Attributes result;
     const std::string hostPath = paths_.ToHost(path);
     if (hostPath.empty()) {
@@ -122,7 +122,7 @@ FileAttributeApi::Attributes PosixFileAttributes::GetFileAttributes(const Text& 
     return result;
 }
 
-std::optional<std::uint32_t> PosixFileAttributes::FindFirstFileAttributes(const Text& path) {
+std::optional<std::uint32_t> PosixFileAttributes::FindAttributes(const Text& path) {
     const std::string hostPath = paths_.ToHost(path);
     if (hostPath.empty())
         return std::nullopt;

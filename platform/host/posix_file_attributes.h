@@ -16,8 +16,8 @@ class PosixFileAttributes : public FileAttributeApi {
   public:
     explicit PosixFileAttributes(const HostPaths& paths) : paths_(paths) {}
 
-    Attributes GetFileAttributes(const Text& path) override;
-    std::optional<std::uint32_t> FindFirstFileAttributes(const Text& path) override;
+    Attributes ReadAttributes(const Text& path) override;
+    std::optional<std::uint32_t> FindAttributes(const Text& path) override;
     std::uint32_t TryOpenForRead(const Text& path) override;
 
   private:

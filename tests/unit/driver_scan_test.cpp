@@ -255,6 +255,18 @@ TEST(ScanDriversTest, AThrowingStepEndsTheScanAndFreesTheList) {
     EXPECT_EQ(ScanDrivers(list, world.Operations()), ScanResult::kCompleted);
 }
 
+TEST(ScanDriversTest, StopsEarlyWhenTheWindowCloses) {
+    FakeWorld world;
+    for (int i = 0; i < 5; ++i)
+        world.AddEntry("s.sys", static_cast<std::uint16_t>(i));
+    ScanOperations ops = world.Operations();
+    ops.stopRequested = [&] { return world.pumps == 3; };
+    DriverList list;
+    EXPECT_EQ(ScanDrivers(list, ops), ScanResult::kCompleted);
+    EXPECT_EQ(list.Count(), 2u);
+    EXPECT_FALSE(list.Scanning());
+}
+
 TEST(DriverListTest, TellsItsListenerOfEveryChange) {
     FakeWorld world;
     world.AddEntry("a.sys");

@@ -1,0 +1,49 @@
+#include "platform/win32/win32_handles.h"
+
+namespace tolvessa::win32 {
+
+namespace {
+
+using Wow64Disable = BOOL(WINAPI*)(PVOID*);
+using Wow64Revert = BOOL(WINAPI*)(PVOID);
+
+template <typename F>
+F Kernel32Function(const char* name) {
+    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    return kernel32 ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(kernel32, name)))
+                    : nullptr;
+}
+
+}  // namespace
+
+ScopedWow64RedirectionOff::ScopedWow64RedirectionOff() {
+    static const auto disable = Kernel32Function<Wow64Disable>("Wow64DisableWow64FsRedirection");
+    if (disable) disabled_ = disable(&previous_) != FALSE;
+}
+
+ScopedWow64RedirectionOff::~ScopedWow64RedirectionOff() {
+    static const auto revert = Kernel32Function<Wow64Revert>("Wow64RevertWow64FsRedirection");
+    if (disabled_ && revert) revert(previous_);
+}
+
+std::string ToAnsi(const Text& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int needed = ::WideCharToMultiByte(CP_ACP, 0, Wide(text), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return {};
+    std::string out(static_cast<std::size_t>(needed), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, Wide(text), length, out.data(), needed, nullptr, nullptr);
+    return out;
+}
+
+Text FromAnsi(std::string_view bytes) {
+    if (bytes.empty()) return {};
+    const int length = static_cast<int>(bytes.size());
+    const int needed = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    if (needed <= 0) return {};
+    std::wstring out(static_cast<std::size_t>(needed), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, out.data(), needed);
+    return FromWide(out.data(), out.size());
+}
+
+}  // namespace tolvessa::win32

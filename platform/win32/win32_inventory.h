@@ -1,0 +1,71 @@
+// The Windows side of the inventory: the kernel's module table, file attributes, version
+// resources, file content, and the system's directories.
+#pragma once
+
+#include <functional>
+
+#include "inventory/driver_scan.h"
+#include "inventory/file_queries.h"
+#include "inventory/kernel_path.h"
+#include "inventory/md5.h"
+#include "inventory/version_info.h"
+
+namespace tolvessa::win32 {
+
+// The loaded-module table through NtQuerySystemInformation (class 11): a size query, a committed
+// buffer of twice that size, the second query with the reported size. When a module is loaded
+// between the two queries the second one fails for want of room; the table is then asked for
+// afresh, a few times, before the snapshot counts as failed.
+SnapshotSource ModuleTableSource();
+
+// The call behind ModuleTableSource, replaceable for tests: (buffer, length, &returned) → status.
+using QuerySystemInformation = std::function<long(void* buffer, unsigned long length,
+                                                  unsigned long* returned)>;
+SnapshotSource ModuleTableSource(QuerySystemInformation query, int attempts = 5);
+
+class Win32FileAttributes : public FileAttributeApi {
+public:
+    Attributes ReadAttributes(const Text& path) override;
+    std::optional<std::uint32_t> FindAttributes(const Text& path) override;
+    std::uint32_t TryOpenForRead(const Text& path) override;
+};
+
+class Win32VersionApi : public VersionApi {
+public:
+    std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) override;
+    bool ReadVersionInfo(const Text& path, std::uint32_t handle,
+                            std::span<std::uint8_t> buffer) override;
+    bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
+                       const void*& value, std::uint32_t& length) override;
+};
+
+// CreateFileW, then an OpenFile retry in compatibility sharing (which admits writers); a
+// read-only mapping of the whole file, or ReadFile where it cannot be mapped.
+class Win32FileContent : public FileContentApi {
+public:
+    std::unique_ptr<File> OpenForRead(const Text& path) override;
+};
+
+// GetWindowsDirectoryW, GetSystemDirectoryW and CharUpperBuffW.
+PathPlatform Win32Paths();
+
+// Every operation of the scan on this system; the file operations see the real System32 on
+// 64-bit Windows.
+class Win32Inventory {
+public:
+    ScanOperations Operations(std::function<bool()> hideMicrosoftDrivers,
+                              std::function<void()> pumpMessages);
+
+    Win32FileAttributes& Attributes() { return attributes_; }
+
+private:
+    Win32FileAttributes attributes_;
+    Win32VersionApi versions_;
+    Win32FileContent content_;
+    PathPlatform paths_ = Win32Paths();
+};
+
+// Enables every privilege value from 0 to 255 in the process token; failures pass unnoticed.
+void EnableAllPrivileges();
+
+}  // namespace tolvessa::win32
