@@ -178,7 +178,7 @@ TEST_F(PeVersionTest, GettersOverEveryFixture) {
             SCOPED_TRACE(name);
             const Text path = FixturePath(name);
             std::uint32_t handle = 0xDEAD;
-            EXPECT_EQ(api_.GetFileVersionInfoSize(path, handle) != 0, c.hasVersionData);
+            EXPECT_EQ(api_.VersionInfoSize(path, handle) != 0, c.hasVersionData);
             EXPECT_EQ(handle, 0u);
             EXPECT_EQ(GetFileCompanyName(api_, path), c.company);
             EXPECT_EQ(GetFileDescription(api_, path), c.description);
@@ -217,9 +217,9 @@ TEST_F(PeVersionTest, MissingFilesAndNonFilesHaveNoVersionData) {
          {u"F:\\missing.dll"sv, u"F:\\"sv, u"T:\\pipe.dll"sv, u"Q:\\x.dll"sv, u""sv}) {
         SCOPED_TRACE(TextToUtf8(path));
         std::uint32_t handle = 7;
-        EXPECT_EQ(api_.GetFileVersionInfoSize(Text(path), handle), 0u);
+        EXPECT_EQ(api_.VersionInfoSize(Text(path), handle), 0u);
         Bytes buffer(64);
-        EXPECT_FALSE(api_.GetFileVersionInfo(Text(path), 0, buffer));
+        EXPECT_FALSE(api_.ReadVersionInfo(Text(path), 0, buffer));
         EXPECT_EQ(GetFileCompanyName(api_, Text(path)), u"");
     }
 }
@@ -229,13 +229,13 @@ TEST_F(PeVersionTest, RootValueIsTheFixedFileInfo) {
         SCOPED_TRACE(kind);
         const Text path = FixturePath(std::string("version_basic_") + kind);
         std::uint32_t handle = 0;
-        Bytes block(api_.GetFileVersionInfoSize(path, handle));
+        Bytes block(api_.VersionInfoSize(path, handle));
         ASSERT_FALSE(block.empty());
-        ASSERT_TRUE(api_.GetFileVersionInfo(path, handle, block));
+        ASSERT_TRUE(api_.ReadVersionInfo(path, handle, block));
         for (const TextView root : {u"\\"sv, u"\\\\"sv}) {
             const void* value = nullptr;
             std::uint32_t length = 0;
-            ASSERT_TRUE(api_.VerQueryValue(block, Text(root), value, length));
+            ASSERT_TRUE(api_.QueryVersionValue(block, Text(root), value, length));
             ASSERT_EQ(length, 52u);
             const auto* p = static_cast<const std::uint8_t*>(value);
             const Bytes fixed(p, p + 52);
@@ -251,12 +251,12 @@ TEST_F(PeVersionTest, RootValueIsTheFixedFileInfo) {
 TEST_F(PeVersionTest, EmbeddedNulFixtureHoldsTheWholeValue) {
     const Text path = FixturePath("version_embedded_nul_64.dll");
     std::uint32_t handle = 0;
-    Bytes block(api_.GetFileVersionInfoSize(path, handle));
-    ASSERT_TRUE(api_.GetFileVersionInfo(path, handle, block));
+    Bytes block(api_.VersionInfoSize(path, handle));
+    ASSERT_TRUE(api_.ReadVersionInfo(path, handle, block));
     const void* value = nullptr;
     std::uint32_t length = 0;
     ASSERT_TRUE(
-        api_.VerQueryValue(block, u"\\StringFileInfo\\040904B0\\FileDescription", value, length));
+        api_.QueryVersionValue(block, u"\\StringFileInfo\\040904B0\\FileDescription", value, length));
     ASSERT_EQ(length, 8u);
     const auto* p = static_cast<const std::uint8_t*>(value);
     const Bytes units(p, p + 16);
@@ -267,21 +267,21 @@ TEST_F(PeVersionTest, EmbeddedNulFixtureHoldsTheWholeValue) {
 TEST_F(PeVersionTest, CopiesNoMoreThanTheBufferAndNoMoreThanTheResource) {
     const Text path = FixturePath("version_basic_32.dll");
     std::uint32_t handle = 0;
-    const std::uint32_t size = api_.GetFileVersionInfoSize(path, handle);
+    const std::uint32_t size = api_.VersionInfoSize(path, handle);
     ASSERT_GT(size, 100u);
     Bytes whole(size);
-    ASSERT_TRUE(api_.GetFileVersionInfo(path, handle, whole));
+    ASSERT_TRUE(api_.ReadVersionInfo(path, handle, whole));
 
     Bytes part(size / 2);  // exactly this size: ASan sees any write past it
-    ASSERT_TRUE(api_.GetFileVersionInfo(path, handle, part));
+    ASSERT_TRUE(api_.ReadVersionInfo(path, handle, part));
     EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin()));
     // Lookups in a partial copy stay inside it.
     const void* value = nullptr;
     std::uint32_t length = 0;
-    EXPECT_FALSE(api_.VerQueryValue(part, u"\\VarFileInfo\\Translation", value, length));
+    EXPECT_FALSE(api_.QueryVersionValue(part, u"\\VarFileInfo\\Translation", value, length));
 
     Bytes larger(size + 16, 0xCC);
-    ASSERT_TRUE(api_.GetFileVersionInfo(path, handle, larger));
+    ASSERT_TRUE(api_.ReadVersionInfo(path, handle, larger));
     EXPECT_TRUE(std::equal(whole.begin(), whole.end(), larger.begin()));
     EXPECT_EQ(std::count(larger.begin() + size, larger.end(), 0xCC), 16);
 }
@@ -450,7 +450,7 @@ TEST_F(PeVersionTest, DamagedImagesHaveNoVersionData) {
             damage.apply(damaged, layout);
             WriteAll(dir.Path() + "/damaged.dll", damaged);
             std::uint32_t handle = 0;
-            const std::uint32_t size = api_.GetFileVersionInfoSize(u"T:\\damaged.dll", handle);
+            const std::uint32_t size = api_.VersionInfoSize(u"T:\\damaged.dll", handle);
             const auto got = Fields(ReadFileVersionInfo(api_, u"T:\\damaged.dll"));
             if (damage.mayStillWork && size != 0) {
                 EXPECT_EQ(got, whole);
@@ -535,7 +535,7 @@ std::optional<Text> Lookup(PeVersionApi& api, std::span<const std::uint8_t> bloc
                            TextView subBlock) {
     const void* value = nullptr;
     std::uint32_t length = 0;
-    if (!api.VerQueryValue(block, Text(subBlock), value, length))
+    if (!api.QueryVersionValue(block, Text(subBlock), value, length))
         return std::nullopt;
     const auto* p = static_cast<const std::uint8_t*>(value);
     const auto* begin = block.data();

@@ -49,11 +49,11 @@ TEST_F(PosixFileQueriesTest, ExistsForFilesAndFileLinksOnly) {
 }
 
 TEST_F(PosixFileQueriesTest, ReportsWindowsErrorsForMissingPaths) {
-    EXPECT_EQ(api_.GetFileAttributes(u"C:\\missing.sys").lastError, 2u);
-    EXPECT_EQ(api_.GetFileAttributes(u"C:\\plain.sys\\below").lastError, 3u);
-    EXPECT_EQ(api_.GetFileAttributes(u"C:\\plain.sys").value & 0x10u, 0u);
-    EXPECT_EQ(api_.GetFileAttributes(u"C:\\link.sys").value & 0x400u, 0x400u);
-    EXPECT_EQ(api_.GetFileAttributes(u"C:\\dirlink").value & 0x410u, 0x410u);
+    EXPECT_EQ(api_.ReadAttributes(u"C:\\missing.sys").lastError, 2u);
+    EXPECT_EQ(api_.ReadAttributes(u"C:\\plain.sys\\below").lastError, 3u);
+    EXPECT_EQ(api_.ReadAttributes(u"C:\\plain.sys").value & 0x10u, 0u);
+    EXPECT_EQ(api_.ReadAttributes(u"C:\\link.sys").value & 0x400u, 0x400u);
+    EXPECT_EQ(api_.ReadAttributes(u"C:\\dirlink").value & 0x410u, 0x410u);
 }
 
 TEST_F(PosixFileQueriesTest, HiddenFromDotNameOrDosAttribute) {
@@ -73,10 +73,10 @@ TEST_F(PosixFileQueriesTest, HiddenFromDotNameOrDosAttribute) {
 }
 
 TEST_F(PosixFileQueriesTest, DirectorySearchMatchesWithoutCase) {
-    EXPECT_EQ(api_.FindFirstFileAttributes(u"C:\\Plain.Sys"), std::optional<std::uint32_t>(0x20));
-    EXPECT_EQ(api_.FindFirstFileAttributes(u"C:\\FOLDER"), std::optional<std::uint32_t>(0x10));
-    EXPECT_EQ(api_.FindFirstFileAttributes(u"C:\\pipe.sys"), std::nullopt);
-    EXPECT_EQ(api_.FindFirstFileAttributes(u"C:\\missing.sys"), std::nullopt);
+    EXPECT_EQ(api_.FindAttributes(u"C:\\Plain.Sys"), std::optional<std::uint32_t>(0x20));
+    EXPECT_EQ(api_.FindAttributes(u"C:\\FOLDER"), std::optional<std::uint32_t>(0x10));
+    EXPECT_EQ(api_.FindAttributes(u"C:\\pipe.sys"), std::nullopt);
+    EXPECT_EQ(api_.FindAttributes(u"C:\\missing.sys"), std::nullopt);
 }
 
 }  // namespace

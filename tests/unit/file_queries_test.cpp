@@ -18,8 +18,8 @@ class FakeAttributes : public FileAttributeApi {
     int findCalls = 0;
     int openCalls = 0;
 
-    Attributes GetFileAttributes(const Text&) override { return attributes; }
-    std::optional<std::uint32_t> FindFirstFileAttributes(const Text&) override {
+    Attributes ReadAttributes(const Text&) override { return attributes; }
+    std::optional<std::uint32_t> FindAttributes(const Text&) override {
         ++findCalls;
         return found;
     }

@@ -57,15 +57,15 @@ class RecordingVersionApi : public VersionApi {
     std::vector<std::size_t> bufferSizes;
     std::vector<Text> queries;
 
-    std::uint32_t GetFileVersionInfoSize(const Text& path, std::uint32_t& handle) override {
+    std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) override {
         ++sizeCalls;
         paths.push_back(path);
         handle = handleToGive;
         return reportedSize.value_or(static_cast<std::uint32_t>(data.size()));
     }
 
-    bool GetFileVersionInfo(const Text& path, std::uint32_t handle,
-                            std::span<std::uint8_t> buffer) override {
+    bool ReadVersionInfo(const Text& path, std::uint32_t handle,
+                         std::span<std::uint8_t> buffer) override {
         paths.push_back(path);
         readHandles.push_back(handle);
         bufferSizes.push_back(buffer.size());
@@ -77,8 +77,8 @@ class RecordingVersionApi : public VersionApi {
         return true;
     }
 
-    bool VerQueryValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                       const void*& value, std::uint32_t& length) override {
+    bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
+                           const void*& value, std::uint32_t& length) override {
         queries.push_back(subBlock);
         length = 0xFFFF;  // never to be relied upon
         if (const auto foreign = foreignValues.find(subBlock); foreign != foreignValues.end()) {
