@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the host scanner and scans a recorded module table (the three
-# modules Wine's kernel reports) over Wine's own image files, printing one row per module.
+# Installs what is missing, builds Tolvessa.exe, runs its unattended report under Wine
+# ("Tolvessa.exe -log <file>") and prints the report it wrote.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/setup.sh
-cmake --preset host-release >/dev/null
-cmake --build --preset host-release -j "$(nproc)" --target tolvessa_scan
+cmake --preset mingw-i686 >/dev/null
+cmake --build --preset mingw-i686 -j "$(nproc)" --target Tolvessa
 
-work=build/main-job
-rm -rf "$work" && mkdir -p "$work/c/windows/system32/drivers"
-wine_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
-ln -s "$wine_dlls/ntoskrnl.exe" "$work/c/windows/system32/ntoskrnl.exe"
-ln -s "$wine_dlls/hal.dll" "$work/c/windows/system32/hal.dll"
-ln -s "$wine_dlls/mountmgr.sys" "$work/c/windows/system32/drivers/mountmgr.sys"
-
-build/host-release/tools/tolvessa_scan --record "$work/modules.bin" \
-    '\SystemRoot\system32\ntoskrnl.exe' '\SystemRoot\system32\hal.dll' \
-    '\SystemRoot\system32\drivers\mountmgr.sys' 'beep.sys'
-build/host-release/tools/tolvessa_scan --drive-c "$work/c" "$work/modules.bin"
+source tools/wine-env.sh
+report="$PWD/build/KernelDrivers.log"
+rm -f "$report"
+wine build/mingw-i686/bin/Tolvessa.exe -log "Z:${report//\//\\}" </dev/null
+if [[ ! -s "$report" ]]; then
+    echo "no report was written (can this Wine prefix run 32-bit programs?)" >&2
+    exit 1
+fi
+# The report is in the ANSI code page (with a byte-order mark when that is UTF-8).
+if [[ "$(head -c 3 "$report" | od -An -tx1 | tr -d ' ')" == "efbbbf" ]]; then
+    tail -c +4 "$report" | tr -d '\r'
+else
+    iconv -f WINDOWS-1252 -t UTF-8 "$report" | tr -d '\r'
+fi
+echo "(report written to $report)" >&2

@@ -1,7 +1,7 @@
 // Host build of the driver scan: reads a recorded module table, resolves every kernel path to a
 // file under the mapped drives and prints one row per module with its file details.
 //
-//   tolvessa_scan [--drive-c DIR] [--hide-microsoft] TABLE
+//   tolvessa_scan [--drive-c DIR] [--hide-microsoft] [--log REPORT] TABLE
 //   tolvessa_scan --record TABLE KERNEL_PATH...
 #include <cstdio>
 #include <cstring>
@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "platform/host/host_inventory.h"
+#include "platform/host/posix_report_file.h"
 #include "platform/host/recorded_snapshot.h"
+#include "shell/product.h"
 
 namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: tolvessa_scan [--drive-c DIR] [--hide-microsoft] TABLE\n"
+                 "usage: tolvessa_scan [--drive-c DIR] [--hide-microsoft] [--log REPORT] TABLE\n"
                  "       tolvessa_scan --record TABLE KERNEL_PATH...\n");
     return 2;
 }
@@ -47,11 +49,14 @@ int main(int argc, char** argv) {
     bool hide = false;
     std::vector<std::string> rest;
     std::string recordTo;
+    std::string logTo;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--drive-c") && i + 1 < argc) {
             driveC = argv[++i];
         } else if (!std::strcmp(argv[i], "--hide-microsoft")) {
             hide = true;
+        } else if (!std::strcmp(argv[i], "--log") && i + 1 < argc) {
+            logTo = argv[++i];
         } else if (!std::strcmp(argv[i], "--record") && i + 1 < argc) {
             recordTo = argv[++i];
         } else {
@@ -71,6 +76,14 @@ int main(int argc, char** argv) {
     if (result == tolvessa::ScanResult::kSnapshotFailed) {
         std::fprintf(stderr, "cannot read the module table %s\n", rest[0].c_str());
         return 1;
+    }
+    if (!logTo.empty()) {
+        // The report as the unattended mode writes it: no refresh has set a status text.
+        tolvessa::host::PosixReportFile reportFile(inventory.Paths());
+        tolvessa::WriteDriverReport(reportFile, tolvessa::Utf8ToText(logTo), list,
+                                    TOLVESSA_U(TOLVESSA_TITLE), TOLVESSA_U(TOLVESSA_HOST_NAME),
+                                    u"");
+        return 0;
     }
     for (const tolvessa::DriverRow& row : list.Rows()) {
         for (std::size_t c = 0; c < tolvessa::kColumnCount; ++c) {

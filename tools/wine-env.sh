@@ -1,10 +1,24 @@
 #!/usr/bin/env bash
-# Sourced by the scripts that run Windows programs: a throwaway 64-bit Wine prefix (a 32-bit
-# program in it sees the world as on 64-bit Windows) and one Wine server kept alive meanwhile.
+# Sourced by the scripts that run the Windows program: a throwaway 64-bit Wine prefix (a 32-bit
+# program in it sees the world as on 64-bit Windows), one Wine server kept alive meanwhile, and
+# an X server (Xvfb) when none is given. What is started here is stopped when the script ends.
 export WINEPREFIX="${WINEPREFIX:-$PWD/build/wine-prefix}"
 export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+
+tolvessa_started_xvfb=""
+if [[ -z "${DISPLAY:-}" ]]; then
+    for n in 99 98 97 96 95; do
+        if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then
+            Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+            tolvessa_started_xvfb=$!
+            export DISPLAY=":$n"
+            for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+            break
+        fi
+    done
+fi
 
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     echo "creating the Wine prefix $WINEPREFIX" >&2
@@ -14,4 +28,12 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
 fi
 wineserver -p
 wine cmd /c ver </dev/null >/dev/null 2>&1 || true
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
+tolvessa_wine_cleanup() {
+    wineserver -k >/dev/null 2>&1 || true
+    if [[ -n "$tolvessa_started_xvfb" ]]; then
+        kill "$tolvessa_started_xvfb" 2>/dev/null || true
+        wait "$tolvessa_started_xvfb" 2>/dev/null || true
+    fi
+}
+trap tolvessa_wine_cleanup EXIT

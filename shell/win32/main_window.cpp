@@ -65,9 +65,12 @@ TForm2::TForm2() {
 }
 
 TForm2::~TForm2() {
-    if (hwnd_) ::DestroyWindow(hwnd_);
-    if (font_) ::DeleteObject(font_);
-    if (titleFont_) ::DeleteObject(titleFont_);
+    if (hwnd_)
+        ::DestroyWindow(hwnd_);
+    if (font_)
+        ::DeleteObject(font_);
+    if (titleFont_)
+        ::DeleteObject(titleFont_);
 }
 
 bool TForm2::Create(HINSTANCE instance) {
@@ -84,7 +87,8 @@ bool TForm2::Create(HINSTANCE instance) {
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
     wc.lpszClassName = kClassName;
-    if (!::RegisterClassExW(&wc)) return false;
+    if (!::RegisterClassExW(&wc))
+        return false;
 
     font_ = ::CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -109,7 +113,8 @@ bool TForm2::Create(HINSTANCE instance) {
 void TForm2::Show(int showCommand) {
     FormShow();
     // After the unattended mode the window is up only until the loop reads the close request.
-    if (!hwnd_) return;
+    if (!hwnd_)
+        return;
     ::ShowWindow(hwnd_, showCommand);
     ::UpdateWindow(hwnd_);
 }
@@ -145,19 +150,22 @@ LRESULT TForm2::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_TIMER:
-            if (wParam == kTimer1) Timer1Timer();
+            if (wParam == kTimer1)
+                Timer1Timer();
             return 0;
         case kRefreshRequest:
             Button1Click();
             return 0;
         case WM_COMMAND:
-            if (LOWORD(wParam) == kButton1 && HIWORD(wParam) == BN_CLICKED) Button1Click();
+            if (LOWORD(wParam) == kButton1 && HIWORD(wParam) == BN_CLICKED)
+                Button1Click();
             return 0;
         case WM_NOTIFY:
             return OnNotify(reinterpret_cast<NMHDR*>(lParam));
         case WM_DESTROY:
             closing_ = true;
-            if (refresh_) refresh_->Close();
+            if (refresh_)
+                refresh_->Close();
             ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
             hwnd_ = nullptr;
             ::PostQuitMessage(0);
@@ -169,7 +177,8 @@ LRESULT TForm2::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void TForm2::CreateControls() {
     // Creation order is the keyboard focus order: "Refresh", "Export", then the list.
-    auto child = [this](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, int id) {
+    auto child = [this](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style,
+                        int id) {
         HWND h = ::CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
                                    hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                    instance_, nullptr);
@@ -218,10 +227,12 @@ void TForm2::CreateControls() {
         style = marquee ? (style | PBS_MARQUEE) : (style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
         ::SetWindowLongPtrW(progressBar1_, GWL_STYLE, style);
         ::SendMessageW(progressBar1_, PBM_SETMARQUEE, marquee, 30);
-        if (!marquee) ::SendMessageW(progressBar1_, PBM_SETPOS, 0, 0);
+        if (!marquee)
+            ::SendMessageW(progressBar1_, PBM_SETPOS, 0, 0);
     };
     view.setStatus = [this](const Text& status) {
-        ::SendMessageW(statusBar1_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(Wide(status)));
+        ::SendMessageW(statusBar1_, SB_SETTEXTW, SB_SIMPLEID,
+                       reinterpret_cast<LPARAM>(Wide(status)));
     };
     view.postRefresh = [this] { ::PostMessageW(hwnd_, kRefreshRequest, 0, 0); };
     refresh_ = std::make_unique<RefreshCycle>(list_, std::move(view),
@@ -252,7 +263,8 @@ void TForm2::Paint() {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd_, &ps);
     ::FillRect(dc, &header_, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-    if (icon_) ::DrawIconEx(dc, 4, 8, icon_, 48, 48, 0, nullptr, DI_NORMAL);
+    if (icon_)
+        ::DrawIconEx(dc, 4, 8, icon_, 48, 48, 0, nullptr, DI_NORMAL);
     RECT bevel = {0, kHeaderHeight, header_.right, kHeaderHeight + kBevelHeight};
     ::DrawEdge(dc, &bevel, BDR_SUNKENOUTER, BF_TOP | BF_BOTTOM);
     const HGDIOBJ old = ::SelectObject(dc, titleFont_);
@@ -278,7 +290,8 @@ LRESULT TForm2::OnNotify(NMHDR* header) {
 }
 
 void TForm2::FormCreate() {
-    const Text caption = kTitle + u" v" + TOLVESSA_U(TOLVESSA_VERSION_TEXT) + u" [" + kHostName + u"]";
+    const Text caption =
+        kTitle + u" v" + TOLVESSA_U(TOLVESSA_VERSION_TEXT) + u" [" + kHostName + u"]";
     ::SetWindowTextW(hwnd_, Wide(caption));
     ::SetTimer(hwnd_, kTimer1, 1, nullptr);
 }
@@ -292,12 +305,17 @@ void TForm2::FormShow() {
         WriteDriverReport(reportFile_, fileName, list_, kTitle, kHostName, refresh_->StatusText());
     };
     actions.pause = [](unsigned milliseconds) { ::Sleep(milliseconds); };
-    actions.close = [this] {
+    bool closeAsked = false;
+    actions.close = [this, &closeAsked] {
         // A refresh that fell due during the unattended scan is dropped with the window.
         refresh_->Close();
-        if (hwnd_) ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+        closeAsked = true;
     };
     RunLogMode(actions);
+    // The close requests are read by the message loop, after the last round: a later "-log"
+    // still scans and writes in full.
+    if (closeAsked && hwnd_)
+        ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
 }
 
 void TForm2::Timer1Timer() {
@@ -305,9 +323,13 @@ void TForm2::Timer1Timer() {
     Button1Click();
 }
 
-void TForm2::Button1Click() { refresh_->Run(); }
+void TForm2::Button1Click() {
+    refresh_->Run();
+}
 
-void TForm2::Close1Click() { ::PostMessageW(hwnd_, WM_CLOSE, 0, 0); }
+void TForm2::Close1Click() {
+    ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
 
 void TForm2::PumpMessages() {
     MSG msg;
@@ -318,15 +340,16 @@ void TForm2::PumpMessages() {
             closing_ = true;
             return;
         }
-        if (hwnd_ && ::IsDialogMessageW(hwnd_, &msg)) continue;
+        if (hwnd_ && ::IsDialogMessageW(hwnd_, &msg))
+            continue;
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
 }
 
 ScanResult TForm2::Scan() {
-    ScanOperations ops = inventory_.Operations([this] { return hideMicrosoftDrivers_; },
-                                               [this] { PumpMessages(); });
+    ScanOperations ops =
+        inventory_.Operations([this] { return hideMicrosoftDrivers_; }, [this] { PumpMessages(); });
     ops.stopRequested = [this] { return closing_; };
     return ScanDrivers(list_, ops);
 }

@@ -1,0 +1,39 @@
+// The program's command line, split into arguments the way the shell's own argument reader
+// does it: blanks separate, double quotes group, and backslashes escape a following quote.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+#include "inventory/text.h"
+
+namespace tolvessa {
+
+// The calls the command line is read through (GetCommandLineW, CharNextW and
+// GetModuleFileNameW on Windows).
+struct CmdLinePlatform {
+    // The whole command line, zero-terminated.
+    std::function<const char16_t*()> commandLine;
+    // The position of the character after the one at `position`; at the terminating zero the
+    // position itself.
+    std::function<const char16_t*(const char16_t* position)> charNext;
+    // The executable's full path.
+    std::function<Text()> modulePath;
+};
+
+// Reads the token at the cursor and moves the cursor past it (onto the blank that ends it, or
+// the terminating zero). Leading characters of code 1 to 32 are skipped first; false when
+// nothing but them is left. With `out`, the token's characters are copied there (no zero is
+// added); with `length`, their number is stored (0 when there is no token). A token may be
+// empty (""), and then the result is still true.
+bool NextCmdLineToken(const CmdLinePlatform& platform, const char16_t*& cursor, char16_t* out,
+                      std::size_t* length);
+
+// The number of arguments after the program's name.
+int CmdLineArgCount(const CmdLinePlatform& platform);
+
+// Argument `index`: the executable's full path for 0 (or less), whatever the command line says;
+// the empty text past the last argument.
+Text CmdLineArg(const CmdLinePlatform& platform, int index);
+
+}  // namespace tolvessa

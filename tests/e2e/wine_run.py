@@ -1,0 +1,72 @@
+"""Running Tolvessa.exe under Wine for end-to-end tests: paths, processes, report files."""
+import os
+import subprocess
+import time
+
+WINEPREFIX = os.environ.get("WINEPREFIX", "")
+
+
+def windows_path(path):
+    """A host path as Wine sees it on its Z: drive."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run_exe(exe, args, cwd, timeout=120):
+    """Runs the program to its end; returns the exit code. Fails the test on a hang."""
+    proc = subprocess.run(["wine", exe] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
+    return proc.returncode
+
+
+def read_report(path):
+    """The report's lines: checks the file form (CR LF after every line, an optional UTF-8
+    byte-order mark, never UTF-16) and returns the text lines without their line ends."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert not data.startswith(b"\xff\xfe") and not data.startswith(b"\xfe\xff"), "UTF-16 report"
+    if data.startswith(b"\xef\xbb\xbf"):
+        text = data[3:].decode("utf-8")
+    else:
+        text = data.decode("cp1252")
+    assert text.endswith("\r\n"), "the last line must end with CR LF"
+    body = text[:-2]
+    assert "\n" not in body.replace("\r\n", ""), "a bare LF in the report"
+    assert "\r" not in body.replace("\r\n", ""), "a bare CR in the report"
+    return body.split("\r\n")
+
+
+TITLE = "Corvane Tolvessa"
+
+
+def find_windows(name, timeout=30.0):
+    """Ids of the visible X windows whose name matches, waiting up to `timeout` seconds."""
+    end = time.time() + timeout
+    while time.time() < end:
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+        ids = [line for line in out.split() if line]
+        if ids:
+            return ids
+        time.sleep(0.2)
+    return []
+
+
+class Interactive:
+    """The program started interactively; its main window is looked up by caption, and the
+    program is ended when the block is left."""
+
+    def __init__(self, exe, args, cwd):
+        self.proc = subprocess.Popen(["wine", exe] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.window = None
+
+    def __enter__(self):
+        ids = find_windows(TITLE + " v")
+        self.window = ids[0] if ids else None
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait(timeout=30)
+        return False

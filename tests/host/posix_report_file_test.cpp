@@ -1,0 +1,140 @@
+#include "platform/host/posix_report_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "report/driver_report.h"
+#include "temp_dir.h"
+
+namespace tolvessa::host {
+namespace {
+
+using tolvessa::testing::TempDir;
+
+std::string ReadAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A list with one row, made by the scan over operations that name one existing file.
+DriverList OneRowList(const Text& path) {
+    const std::vector<ModuleEntry> entries = {ModuleEntry{0x1000, 0x20, 3, "k"}};
+    ScanOperations ops;
+    ops.takeSnapshot = [&entries](const SnapshotVisitor& visit) {
+        const auto bytes = EncodeModuleSnapshot(entries);
+        visit(ModuleSnapshot(bytes));
+        return true;
+    };
+    ops.decodeAnsi = [](std::string_view s) { return AsciiText(s); };
+    ops.resolveKernelPath = [&path](const Text&) { return path; };
+    ops.getSystemDir = [] { return Text(u"C:\\windows\\system32"); };
+    ops.fileExistsOnDisk = [](const Text&) { return true; };
+    ops.isFileHidden = [](const Text&) { return false; };
+    ops.getFileCompanyName = [](const Text&) { return Text(u"Acme"); };
+    ops.getFileDescription = [](const Text&) { return Text(); };
+    ops.getFileProductVersion = [](const Text&) { return Text(u"1.0"); };
+    ops.fileMd5Hex = [](const Text&) { return Text(32, u'A'); };
+    ops.hideMicrosoftDrivers = [] { return false; };
+    ops.pumpMessages = [] {};
+    DriverList list;
+    ScanDrivers(list, ops);
+    return list;
+}
+
+class PosixReportFileTest : public ::testing::Test {
+  protected:
+    PosixReportFileTest() { paths_.MapDrive(u'C', dir_.Path().string()); }
+
+    bool Write(const Text& name) {
+        return WriteDriverReport(api_, name, list_, u"T", u"H", u"  1 Modules Loaded ");
+    }
+
+    TempDir dir_;
+    HostPaths paths_;
+    PosixReportFile api_{paths_};
+    DriverList list_ = OneRowList(u"C:\\Treiber\\ger\u00E4t.sys");
+};
+
+const std::string kExpected =
+    "\xEF\xBB\xBF"
+    "T\r\nH\r\n\r\n1 Modules Loaded\r\n\r\n\r\n"
+    "Load Order: 3\r\n"
+    "Image Name: C:\\Treiber\\ger\xC3\xA4t.sys\r\n"
+    "Base Address: 0x00001000\r\n"
+    "Image Size: 0x20\r\n"
+    "Publisher: Acme\r\n"
+    "Description: \r\n"
+    "Version: 1.0\r\n"
+    "MD5 Hash: AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n"
+    "Hidden: False\r\n"
+    "Exists: True\r\n";
+
+TEST_F(PosixReportFileTest, WritesBomAndUtf8WithCrLf) {
+    EXPECT_TRUE(Write(u"C:\\out.log"));
+    EXPECT_EQ(ReadAll(dir_.Path() / "out.log"), kExpected);
+}
+
+TEST_F(PosixReportFileTest, ReplacesALongerFile) {
+    const auto file = dir_.Write("out.log", std::string(10000, 'x'));
+    EXPECT_TRUE(Write(u"C:\\OUT.LOG"));  // the existing name, found without regard to case
+    EXPECT_EQ(ReadAll(file), kExpected);
+}
+
+TEST_F(PosixReportFileTest, RelativeNameStaysInTheCurrentDirectory) {
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+    const bool written = Write(u"rel.log");
+    std::filesystem::current_path(before);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(ReadAll(dir_.Path() / "rel.log"), kExpected);
+}
+
+TEST_F(PosixReportFileTest, NamesThatLeadNowhereWriteNothing) {
+    EXPECT_FALSE(Write(u""));
+    EXPECT_FALSE(Write(u"C:\\missing\\out.log"));
+    EXPECT_FALSE(Write(u"Q:\\out.log"));  // unmapped drive
+    std::filesystem::create_directory(dir_.Path() / "folder");
+    EXPECT_FALSE(Write(u"C:\\folder"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir_.Path() / "folder"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "missing"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.Path() / "folder"));
+}
+
+TEST_F(PosixReportFileTest, FileLockedElsewhereIsLeftAsItIs) {
+    const auto file = dir_.Write("locked.log", "old report");
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(Write(u"C:\\locked.log"));
+    EXPECT_EQ(ReadAll(file), "old report");
+    ::close(fd);
+    // Once the other side lets go, the same call succeeds.
+    EXPECT_TRUE(Write(u"C:\\locked.log"));
+    EXPECT_EQ(ReadAll(file), kExpected);
+}
+
+TEST_F(PosixReportFileTest, OpenReportFileKeepsOthersOut) {
+    const std::unique_ptr<ReportFile> first = api_.CreateAlways(u"C:\\held.log");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(api_.CreateAlways(u"C:\\held.log"), nullptr);
+    EXPECT_TRUE(first->Write("abc"));
+    EXPECT_EQ(ReadAll(dir_.Path() / "held.log"), "abc");
+}
+
+TEST_F(PosixReportFileTest, EmptyListCreatesNoFile) {
+    const DriverList empty;
+    EXPECT_FALSE(WriteDriverReport(api_, u"C:\\none.log", empty, u"T", u"H", u"0"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "none.log"));
+    const auto file = dir_.Write("kept.log", "kept");
+    EXPECT_FALSE(WriteDriverReport(api_, u"C:\\kept.log", empty, u"T", u"H", u"0"));
+    EXPECT_EQ(ReadAll(file), "kept");
+}
+
+}  // namespace
+}  // namespace tolvessa::host

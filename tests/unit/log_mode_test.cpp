@@ -1,0 +1,110 @@
+#include "shell/log_mode.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "shell/cmd_line.h"
+
+namespace tolvessa {
+namespace {
+
+// Actions that write down what they were asked to do, in order.
+struct Recorder {
+    std::vector<std::string> actions;
+
+    LogModeActions Over(std::function<int()> count, std::function<Text(int)> arg) {
+        LogModeActions a;
+        a.argCount = std::move(count);
+        a.arg = std::move(arg);
+        a.scan = [this] { actions.push_back("scan"); };
+        a.writeReport = [this](const Text& name) {
+            actions.push_back("write " + TextToUtf8(name));
+        };
+        a.pause = [this](unsigned ms) { actions.push_back("pause " + std::to_string(ms)); };
+        a.close = [this] { actions.push_back("close"); };
+        return a;
+    }
+
+    // Arguments from a list; the empty text past its end, as the command line gives it.
+    LogModeActions Over(const std::vector<Text>& args) {
+        return Over([&args] { return static_cast<int>(args.size()); },
+                    [&args](int i) {
+                        return i >= 1 && i <= static_cast<int>(args.size()) ? args[i - 1] : Text();
+                    });
+    }
+};
+
+struct LogCase {
+    const char* name;
+    std::vector<Text> args;
+    std::vector<std::string> actions;
+};
+
+class LogModeTest : public ::testing::TestWithParam<LogCase> {};
+
+std::vector<std::string> Round(const std::string& file) {
+    return {"scan", "write " + file, "pause 1000", "close"};
+}
+
+std::vector<std::string> Rounds(const std::vector<std::string>& files) {
+    std::vector<std::string> all;
+    for (const std::string& file : files) {
+        const auto round = Round(file);
+        all.insert(all.end(), round.begin(), round.end());
+    }
+    return all;
+}
+
+TEST_P(LogModeTest, RunsOneRoundPerExactSwitch) {
+    const LogCase& c = GetParam();
+    Recorder recorder;
+    const bool found = RunLogMode(recorder.Over(c.args));
+    EXPECT_EQ(recorder.actions, c.actions);
+    EXPECT_EQ(found, !c.actions.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogModeTest,
+    ::testing::Values(
+        LogCase{"switch_and_file", {u"-log", u"C:\\out.log"}, Round("C:\\out.log")},
+        LogCase{"upper_case", {u"-LOG", u"x"}, {}}, LogCase{"mixed_case", {u"-Log", u"y"}, {}},
+        LogCase{"slash_form", {u"/log", u"y"}, {}}, LogCase{"longer_word", {u"-logfile", u"y"}, {}},
+        LogCase{"padded", {u" -log", u"y"}, {}}, LogCase{"switch_last", {u"-log"}, Round("")},
+        LogCase{"after_other_args", {u"x", u"-log", u"y"}, Round("y")},
+        LogCase{"two_switches", {u"-log", u"a.log", u"-log", u"b.log"}, Rounds({"a.log", "b.log"})},
+        LogCase{"file_named_like_switch", {u"-log", u"-log"}, Rounds({"-log", ""})},
+        LogCase{"no_arguments", {}, {}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(LogModeTest, ReadsTheCountOnce) {
+    Recorder recorder;
+    int countCalls = 0;
+    std::vector<Text> args = {u"-log", u"a.log"};
+    const bool found = RunLogMode(recorder.Over(
+        [&] {
+            ++countCalls;
+            return 2;
+        },
+        [&args](int i) { return i >= 1 && i <= 2 ? args[i - 1] : Text(); }));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(countCalls, 1);
+}
+
+// The real command line behind the arguments: a trailing "-log" writes to the empty name.
+TEST(LogModeTest, OverTheCommandLine) {
+    const Text line = u"\"C:\\Program Files\\prog.exe\" -log \"C:\\My Logs\\k.log\" -log";
+    CmdLinePlatform platform;
+    platform.commandLine = [&line] { return line.c_str(); };
+    platform.charNext = [](const char16_t* at) { return *at == 0 ? at : at + 1; };
+    platform.modulePath = [] { return Text(u"C:\\Program Files\\prog.exe"); };
+
+    Recorder recorder;
+    EXPECT_TRUE(RunLogMode(recorder.Over([&] { return CmdLineArgCount(platform); },
+                                         [&](int i) { return CmdLineArg(platform, i); })));
+    EXPECT_EQ(recorder.actions, Rounds({"C:\\My Logs\\k.log", ""}));
+}
+
+}  // namespace
+}  // namespace tolvessa
