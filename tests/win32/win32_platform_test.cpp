@@ -1,0 +1,273 @@
+// The Win32 side of the platform interfaces, on real files and real system calls (under Wine
+// here, a 64-bit prefix: the test program is 32-bit and runs under WOW64).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "inventory/driver_scan.h"
+#include "inventory/file_queries.h"
+#include "inventory/md5.h"
+#include "inventory/version_info.h"
+#include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_inventory.h"
+#include "platform/win32/win32_report_file.h"
+
+namespace tolvessa::win32 {
+namespace {
+
+// A fresh folder under the temp folder, removed with its files afterwards.
+class TempFolder {
+  public:
+    TempFolder() {
+        wchar_t base[MAX_PATH + 1] = {};
+        ::GetTempPathW(MAX_PATH + 1, base);
+        path_ = FromWide(base) + u"tolvessa-" + DecimalText(::GetCurrentProcessId()) + u"-" +
+                DecimalText(++counter_);
+        ::CreateDirectoryW(Wide(path_), nullptr);
+    }
+    ~TempFolder() {
+        for (const Text& file : files_) {
+            ::SetFileAttributesW(Wide(file), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(Wide(file));
+        }
+        ::RemoveDirectoryW(Wide(path_));
+    }
+    Text Write(const Text& name, const std::string& bytes) {
+        const Text file = path_ + u"\\" + name;
+        ScopedHandle h = OwnHandle(::CreateFileW(Wide(file), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!bytes.empty()) {
+            ::WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        }
+        files_.push_back(file);
+        return file;
+    }
+    const Text& Path() const { return path_; }
+
+  private:
+    static inline int counter_ = 0;
+    Text path_;
+    std::vector<Text> files_;
+};
+
+std::string ReadAll(const Text& file) {
+    ScopedHandle h = OwnHandle(::CreateFileW(Wide(file), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    std::string out(1 << 16, '\0');
+    DWORD got = 0;
+    if (!h || !::ReadFile(h.get(), out.data(), static_cast<DWORD>(out.size()), &got, nullptr)) {
+        return "<unreadable>";
+    }
+    out.resize(got);
+    return out;
+}
+
+Text ProgramPath() {
+    Text path = u"Z:" + Utf8ToText(TOLVESSA_EXE_PATH);
+    for (char16_t& c : path) {
+        if (c == u'/')
+            c = u'\\';
+    }
+    return path;
+}
+
+TEST(ModuleTableSourceTest, ReadsTheKernelModuleTable) {
+    std::size_t count = 0;
+    std::string firstPath;
+    const bool ok = ModuleTableSource()([&](const ModuleSnapshot& snapshot) {
+        count = snapshot.Count();
+        if (count)
+            firstPath = snapshot.Entry(0).fullPathName;
+    });
+    ASSERT_TRUE(ok);
+    EXPECT_GE(count, 1u);
+    EXPECT_NE(firstPath.find("ntoskrnl.exe"), std::string::npos) << firstPath;
+}
+
+// A table whose size query answers `sizes` in turn, and whose fill answers `statuses` in turn.
+struct ScriptedQuery {
+    std::vector<unsigned long> sizes;
+    std::vector<long> statuses;
+    std::vector<unsigned long> lengthsGiven;
+    std::size_t sizeCalls = 0, fillCalls = 0;
+
+    QuerySystemInformation Function() {
+        return [this](void* buffer, unsigned long length, unsigned long* returned) -> long {
+            if (!buffer) {
+                *returned = sizes[std::min(sizeCalls++, sizes.size() - 1)];
+                return static_cast<long>(0xC0000004L);
+            }
+            lengthsGiven.push_back(length);
+            const long status = statuses[std::min(fillCalls++, statuses.size() - 1)];
+            if (status == 0) {
+                // One entry, fitted into the length given.
+                auto* bytes = static_cast<std::uint8_t*>(buffer);
+                std::fill(bytes, bytes + length, std::uint8_t{0});
+                bytes[0] = 1;
+                *returned = length;
+            }
+            return status;
+        };
+    }
+};
+
+TEST(ModuleTableSourceTest, TriesAgainWhenTheTableGrowsBetweenTheQueries) {
+    const long kMismatch = static_cast<long>(0xC0000004L);
+    struct Case {
+        std::vector<long> statuses;
+        bool ok;
+        std::size_t fills;
+    } cases[] = {
+        {{0}, true, 1},
+        {{kMismatch, 0}, true, 2},  // a module loaded in between, once
+        {{kMismatch, kMismatch, kMismatch, kMismatch, kMismatch}, false, 5},  // gives up
+        {{static_cast<long>(0xC0000022L)}, false, 1},  // access denied: no retry
+    };
+    for (const Case& c : cases) {
+        ScriptedQuery query;
+        query.sizes = {4 + 284, 4 + 2 * 284};
+        query.statuses = c.statuses;
+        bool visited = false;
+        const bool ok = ModuleTableSource(query.Function(), 5)(
+            [&](const ModuleSnapshot& snapshot) { visited = snapshot.Count() == 1; });
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(visited, c.ok);
+        EXPECT_EQ(query.fillCalls, c.fills);
+        // The fill is given the size just reported, never the doubled buffer size.
+        for (std::size_t i = 0; i < query.lengthsGiven.size(); ++i) {
+            EXPECT_EQ(query.lengthsGiven[i], query.sizes[std::min(i, query.sizes.size() - 1)]);
+        }
+    }
+}
+
+TEST(Win32FileQueriesTest, ExistsAndHidden) {
+    TempFolder folder;
+    const Text plain = folder.Write(u"plain.sys", "x");
+    const Text hidden = folder.Write(u"hidden.sys", "x");
+    ::SetFileAttributesW(Wide(hidden), FILE_ATTRIBUTE_HIDDEN);
+    Win32FileAttributes api;
+    EXPECT_TRUE(FileExistsOnDisk(api, plain));
+    EXPECT_FALSE(IsFileHidden(api, plain));
+    EXPECT_TRUE(IsFileHidden(api, hidden));
+    EXPECT_FALSE(FileExistsOnDisk(api, folder.Path()));
+    EXPECT_FALSE(FileExistsOnDisk(api, folder.Path() + u"\\missing.sys"));
+    EXPECT_FALSE(FileExistsOnDisk(api, folder.Path() + u"\\no\\such\\file.sys"));
+    EXPECT_EQ(api.ReadAttributes(folder.Path() + u"\\missing.sys").lastError, 2u);
+}
+
+TEST(Win32FileQueriesTest, RealSystem32OnlyWithRedirectionOff) {
+    Win32FileAttributes api;
+    const Text driver = u"C:\\windows\\system32\\drivers\\mountmgr.sys";
+    BOOL wow64 = FALSE;
+    ::IsWow64Process(::GetCurrentProcess(), &wow64);
+    {
+        ScopedWow64RedirectionOff realSystem32;
+        EXPECT_TRUE(FileExistsOnDisk(api, driver));
+    }
+    // The guard puts redirection back: a 32-bit process under WOW64 sees SysWOW64 again.
+    if (wow64) {
+        EXPECT_FALSE(FileExistsOnDisk(api, driver));
+    }
+}
+
+TEST(Win32VersionApiTest, ReadsTheProgramsOwnVersionResource) {
+    Win32VersionApi api;
+    const Text exe = ProgramPath();
+    EXPECT_EQ(GetFileCompanyName(api, exe), u"Corvane Software");
+    EXPECT_EQ(GetFileDescription(api, exe), u"Corvane Tolvessa");
+    EXPECT_EQ(GetFileProductVersion(api, exe), u"1.3.0.0");
+    EXPECT_EQ(ReadFileVersionInfo(api, exe).fLegalCopyRight,
+              u"Copyright (C) 2016 Corvane Software");
+    const TFileVersionInfo none = ReadFileVersionInfo(api, u"C:\\no\\such.dll");
+    EXPECT_TRUE(none.fCompanyName.empty());
+}
+
+TEST(Win32FileContentTest, DigestsMappedEmptyAndWriterHeldFiles) {
+    TempFolder folder;
+    Win32FileContent api;
+    const Text abc = folder.Write(u"abc.bin", "abc");
+    const Text empty = folder.Write(u"empty.bin", "");
+    EXPECT_EQ(FileMd5Hex(api, abc), u"900150983CD24FB0D6963F7D28E17F72");
+    EXPECT_EQ(FileMd5Hex(api, empty), u"D41D8CD98F00B204E9800998ECF8427E");
+    EXPECT_EQ(FileMd5Hex(api, folder.Path() + u"\\missing.bin"), Text(32, u'0'));
+
+    // Held open for writing by another handle: the shared-read open fails, the
+    // compatibility-mode retry reads it.
+    ScopedHandle writer = OwnHandle(::CreateFileW(Wide(abc), GENERIC_READ | GENERIC_WRITE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    EXPECT_FALSE(OwnHandle(::CreateFileW(Wide(abc), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    EXPECT_EQ(FileMd5Hex(api, abc), u"900150983CD24FB0D6963F7D28E17F72");
+}
+
+TEST(Win32PathsTest, DirectoriesAndUpperCasing) {
+    const PathPlatform paths = Win32Paths();
+    EXPECT_EQ(WindowsDirPrefix(paths), u"C:\\windows\\");
+    EXPECT_EQ(GetSystemDir(paths), u"C:\\windows\\system32");
+    EXPECT_EQ(ResolveKernelPath(paths, u"\\SystemRoot\\system32\\drivers\\null.sys"),
+              u"C:\\windows\\system32\\drivers\\null.sys");
+    EXPECT_EQ(paths.upperCase(u"\\systemroot\\é"), u"\\SYSTEMROOT\\É");
+}
+
+TEST(Win32ReportFileTest, WritesAnsiReplacesAndRespectsSharing) {
+    TempFolder folder;
+    Win32ReportFile api;
+    const Text file = folder.Write(u"report.log", "an older and much longer content");
+    EXPECT_TRUE(WriteReportText(api, file, u"caf\u00E9\r\n"));
+    const std::string expected = api.AnsiIsUtf8() ? "\xEF\xBB\xBF"
+                                                    "caf\xC3\xA9\r\n"
+                                                  : "caf\xE9\r\n";
+    EXPECT_EQ(ReadAll(file), expected);
+
+    // A file held open without sharing is left as it is.
+    ScopedHandle holder =
+        OwnHandle(::CreateFileW(Wide(file), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(WriteReportText(api, file, u"new"));
+    holder.reset();
+    EXPECT_EQ(ReadAll(file), expected);
+    EXPECT_FALSE(WriteReportText(api, u"", u"x"));
+}
+
+TEST(Win32InventoryTest, ScansWhatTheKernelReports) {
+    Win32Inventory inventory;
+    DriverList list;
+    int pumps = 0;
+    EXPECT_EQ(ScanDrivers(list, inventory.Operations([] { return false; }, [&] { ++pumps; })),
+              ScanResult::kCompleted);
+    ASSERT_GE(list.Count(), 1u);
+    EXPECT_EQ(pumps, static_cast<int>(list.Count()));
+    for (const DriverRow& row : list.Rows()) {
+        EXPECT_EQ(row[kExists], u"True") << TextToUtf8(row[kImageName]);
+    }
+
+    DriverList filtered;
+    ScanDrivers(filtered, inventory.Operations([] { return true; }, [] {}));
+    EXPECT_LT(filtered.Count(), list.Count());  // ntoskrnl.exe names Microsoft as its maker
+}
+
+TEST(PrivilegesTest, EveryPrivilegeOfTheTokenEndsUpEnabled) {
+    EnableAllPrivileges();
+    HANDLE raw = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw));
+    ScopedHandle token(raw);
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
+    std::vector<std::uint8_t> buffer(size);
+    ASSERT_TRUE(::GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size));
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    ASSERT_GT(privileges->PrivilegeCount, 0u);
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        EXPECT_TRUE(privileges->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED)
+            << "privilege " << privileges->Privileges[i].Luid.LowPart << " left disabled";
+    }
+}
+
+}  // namespace
+}  // namespace tolvessa::win32
