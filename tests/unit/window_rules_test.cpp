@@ -1,0 +1,110 @@
+#include "shell/window_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+namespace tolvessa {
+namespace {
+
+struct ShareCase {
+    int clientWidth;
+    int imageName, publisher, description, md5;
+};
+
+class ShareColumnWidthsTest : public ::testing::TestWithParam<ShareCase> {};
+
+TEST_P(ShareColumnWidthsTest, SharesWhatTheFixedColumnsLeave) {
+    const ShareCase& c = GetParam();
+    const auto w = ShareColumnWidths(c.clientWidth);
+    EXPECT_EQ(w[kImageName], c.imageName);
+    EXPECT_EQ(w[kPublisher], c.publisher);
+    EXPECT_EQ(w[kDescription], c.description);
+    EXPECT_EQ(w[kMd5Hash], c.md5);
+    // The fixed columns never change.
+    EXPECT_EQ(w[kLoadOrder], 80);
+    EXPECT_EQ(w[kBaseAddress], 115);
+    EXPECT_EQ(w[kImageSize], 115);
+    EXPECT_EQ(w[kVersion], 100);
+    EXPECT_EQ(w[kHidden], 80);
+    EXPECT_EQ(w[kExists], 80);
+    // Once nothing is held at its minimum, the columns fill the list exactly.
+    if (c.clientWidth >= 1285) {
+        EXPECT_EQ(std::accumulate(w.begin(), w.end(), 0), c.clientWidth);
+    }
+}
+
+// The fixed columns take 570 pixels. Below 1285 every shared column is at its minimum; from
+// 1285 "Image Name" stays at 265 and the other three share; from 1630 all four share equally.
+INSTANTIATE_TEST_SUITE_P(
+    Thresholds, ShareColumnWidthsTest,
+    ::testing::Values(ShareCase{0, 265, 150, 150, 150}, ShareCase{898, 265, 150, 150, 150},
+                      ShareCase{1284, 265, 150, 150, 150}, ShareCase{1285, 265, 150, 150, 150},
+                      ShareCase{1288, 265, 151, 151, 151},  // 453 among three
+                      ShareCase{1290, 265, 153, 151, 151},  // the first takes the remainder
+                      ShareCase{1626, 265, 265, 263, 263},  // "Image Name" just leaves
+                      ShareCase{1629, 267, 264, 264, 264},  // its remainder keeps it in
+                      ShareCase{1630, 265, 265, 265, 265},
+                      ShareCase{1633, 268, 265, 265, 265},  // remainder 3 to "Image Name"
+                      ShareCase{2000, 359, 357, 357, 357}));
+
+TEST(ColumnWidthAfterDragTest, NeverBelowTheMinimum) {
+    EXPECT_EQ(ColumnWidthAfterDrag(kImageName, 10), 265);
+    EXPECT_EQ(ColumnWidthAfterDrag(kImageName, 300), 300);
+    EXPECT_EQ(ColumnWidthAfterDrag(kMd5Hash, 149), 150);
+    EXPECT_EQ(ColumnWidthAfterDrag(kLoadOrder, 5), 5);  // fixed columns have no minimum
+}
+
+DriverRow RowWith(const char16_t* publisher, const char16_t* hidden, const char16_t* exists) {
+    DriverRow row;
+    row[kPublisher] = publisher;
+    row[kHidden] = hidden;
+    row[kExists] = exists;
+    return row;
+}
+
+TEST(HighlightRowTest, ThreeIndependentWholeTextTests) {
+    const struct {
+        DriverRow row;
+        bool highlighted;
+    } cases[] = {
+        {RowWith(u"Acme", u"False", u"True"), false},
+        {RowWith(u"Acme", u"False", u"False"), true},
+        {RowWith(u"Acme", u"True", u"True"), true},
+        {RowWith(u"", u"False", u"True"), true},
+        {RowWith(u"", u"", u"False"), true},
+        {RowWith(u" ", u"false", u"FALSE"), false},  // case and blanks count
+        {RowWith(u"Acme", u"TRUE", u"True"), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(HighlightRow(&c.row, true), c.highlighted) << TextToUtf8(c.row[kPublisher]);
+        EXPECT_FALSE(HighlightRow(&c.row, false));
+    }
+    EXPECT_FALSE(HighlightRow(nullptr, true));
+}
+
+TEST(PopupEnablingTest, SelectionAndRowCountDecide) {
+    EXPECT_EQ(PopupEnablingFor(false, 0),
+              (PopupEnabling{false, false, false, false, false, false, false}));
+    EXPECT_EQ(PopupEnablingFor(false, 3),
+              (PopupEnabling{false, false, false, false, false, true, false}));
+    EXPECT_EQ(PopupEnablingFor(true, 3), (PopupEnabling{true, true, true, true, true, true, true}));
+}
+
+TEST(AboutWindowPlaceTest, CentredAndKeptOnTheDesktop) {
+    const WindowRect desktop{0, 0, 1280, 800};
+    // 934 x 512 main window at (100, 50); About 520 x 316 (outer).
+    EXPECT_EQ(AboutWindowPlace({100, 50, 1034, 562}, 520, 316, desktop), (WindowPoint{307, 148}));
+    // Odd differences truncate toward zero, also when negative.
+    EXPECT_EQ(AboutWindowPlace({0, 0, 521, 317}, 520, 316, desktop), (WindowPoint{0, 0}));
+    EXPECT_EQ(AboutWindowPlace({10, 10, 209, 109}, 520, 316, {-2000, -100, 1280, 800}),
+              (WindowPoint{10 + (199 - 520) / 2, 10 + (99 - 316) / 2}));
+    // Left of or above the desktop: onto its edge.
+    EXPECT_EQ(AboutWindowPlace({-900, -400, 0, 0}, 520, 316, desktop), (WindowPoint{0, 0}));
+    // Beyond the right or bottom edge is left alone.
+    EXPECT_EQ(AboutWindowPlace({1200, 700, 2200, 1300}, 520, 316, desktop),
+              (WindowPoint{1440, 842}));
+}
+
+}  // namespace
+}  // namespace tolvessa
