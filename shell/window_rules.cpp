@@ -17,6 +17,14 @@ const std::array<ColumnRule, kColumnCount> kColumnRules = {{{80, 0},
                                                             {80, 0}}};
 
 std::array<int, kColumnCount> ShareColumnWidths(int listClientWidth) {
+    std::array<int, kColumnCount> start{};
+    for (std::size_t c = 0; c < kColumnCount; ++c)
+        start[c] = kColumnRules[c].width;
+    return ShareColumnWidths(listClientWidth, start);
+}
+
+std::array<int, kColumnCount> ShareColumnWidths(int listClientWidth,
+                                                const std::array<int, kColumnCount>& current) {
     std::array<int, kColumnCount> widths{};
     int amount = listClientWidth;
     std::vector<std::size_t> sharing;
@@ -24,8 +32,8 @@ std::array<int, kColumnCount> ShareColumnWidths(int listClientWidth) {
         if (kColumnRules[c].Shared()) {
             sharing.push_back(c);
         } else {
-            widths[c] = kColumnRules[c].width;
-            amount -= kColumnRules[c].width;
+            widths[c] = current[c];
+            amount -= current[c];
         }
     }
     while (!sharing.empty()) {

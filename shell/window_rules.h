@@ -25,6 +25,9 @@ extern const std::array<ColumnRule, kColumnCount> kColumnRules;
 // divided equally among the shared columns, the first of them also taking the remainder; a
 // column whose share is below its minimum gets its minimum and leaves the sharing, its width
 // taken off the amount, and the sharing is done again among the others until none leaves.
+// The fixed columns keep the widths given in `current` (the user may have dragged them).
+std::array<int, kColumnCount> ShareColumnWidths(int listClientWidth,
+                                                const std::array<int, kColumnCount>& current);
 std::array<int, kColumnCount> ShareColumnWidths(int listClientWidth);
 
 // The width a column keeps after the user dragged it to `width`.

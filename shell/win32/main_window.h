@@ -1,27 +1,32 @@
-// The main window (TForm2 of the unit uListMods): the driver list, its refresh cycle and the
-// unattended log mode that runs when the window is first shown.
+// The main window (TForm2 of the unit uListMods): the driver list with its menus, refresh cycle,
+// highlighting, export and clipboard commands, and the unattended log mode that runs when the
+// window is first shown.
 #pragma once
 
+#include <commctrl.h>
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 
 #include "inventory/driver_scan.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_report_file.h"
+#include "report/driver_report.h"
 #include "shell/cmd_line.h"
 #include "shell/refresh_cycle.h"
+#include "shell/win32/about_window.h"
 
 namespace tolvessa::win32 {
 
 class TForm2 {
-public:
+  public:
     TForm2();
     ~TForm2();
     TForm2(const TForm2&) = delete;
     TForm2& operator=(const TForm2&) = delete;
 
-    // Creates the window, hidden (FormCreate runs inside).
+    // Creates the window, hidden (FormCreate runs inside), then the hidden About window.
     bool Create(HINSTANCE instance);
     // Runs FormShow, then displays the window.
     void Show(int showCommand);
@@ -32,15 +37,35 @@ public:
     void FormShow();
     void Timer1Timer();
     void Button1Click();
+    void Button4Click();
+    void HighlightSuspiciousModules2Click();
+    void HideMicrosoftDrivers2Click();
+    void pmPopup();
     void Close1Click();
+    void About1Click();
+    void Homepage1Click();
+    void OpenChangelog1Click();
+    void OpenEULA1Click();
+    void imgFacebookLikeClick();
+    void imgTweetClick();
+    void CopyToClipboard(ClipboardItem item);  // EntireLine1Click ... MD5hash2Click
 
-private:
+  private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
+    void CreateMenus();
     void Layout();
+    void ShareColumns();
     void Paint();
+    void OnCommand(UINT id);
     LRESULT OnNotify(NMHDR* header);
+    LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
+    void OnContextMenu(LPARAM position);
+    void OpenDocument(const Text& name);
+    std::optional<std::size_t> SelectedRow() const;
+    bool Checked(UINT item) const;
+    void ToggleCheck(UINT item);
     // Handles every window message already waiting, without waiting for more.
     void PumpMessages();
     ScanResult Scan();
@@ -52,17 +77,23 @@ private:
     HWND button1_ = nullptr;
     HWND button4_ = nullptr;
     HWND statusBar1_ = nullptr;
+    HMENU mm_ = nullptr;
+    HMENU pm_ = nullptr;
     HFONT font_ = nullptr;
     HFONT titleFont_ = nullptr;
     HICON icon_ = nullptr;
-    RECT header_ = {};
+    HBITMAP emblem_ = nullptr;
+    HBITMAP facebook_ = nullptr;
+    HBITMAP twitter_ = nullptr;
+    RECT facebookRect_ = {};
+    RECT twitterRect_ = {};
 
     DriverList list_;
     std::unique_ptr<RefreshCycle> refresh_;
+    TFrmAbout frmAbout_;
     Win32Inventory inventory_;
     Win32ReportFile reportFile_;
     CmdLinePlatform cmdLine_;
-    bool hideMicrosoftDrivers_ = false;
     bool closing_ = false;
 };
 

@@ -48,6 +48,17 @@ INSTANTIATE_TEST_SUITE_P(
                       ShareCase{1633, 268, 265, 265, 265},  // remainder 3 to "Image Name"
                       ShareCase{2000, 359, 357, 357, 357}));
 
+TEST(ShareColumnWidthsTest, FixedColumnsKeepTheirDraggedWidths) {
+    std::array<int, kColumnCount> current{};
+    for (std::size_t c = 0; c < kColumnCount; ++c)
+        current[c] = kColumnRules[c].width;
+    current[kVersion] = 200;  // 100 more than at the start
+    const auto w = ShareColumnWidths(1730, current);
+    EXPECT_EQ(w[kVersion], 200);
+    EXPECT_EQ(w[kImageName], 265);
+    EXPECT_EQ(w[kMd5Hash], 265);
+}
+
 TEST(ColumnWidthAfterDragTest, NeverBelowTheMinimum) {
     EXPECT_EQ(ColumnWidthAfterDrag(kImageName, 10), 265);
     EXPECT_EQ(ColumnWidthAfterDrag(kImageName, 300), 300);
