@@ -18,29 +18,36 @@ F Kernel32Function(const char* name) {
 
 ScopedWow64RedirectionOff::ScopedWow64RedirectionOff() {
     static const auto disable = Kernel32Function<Wow64Disable>("Wow64DisableWow64FsRedirection");
-    if (disable) disabled_ = disable(&previous_) != FALSE;
+    if (disable)
+        disabled_ = disable(&previous_) != FALSE;
 }
 
 ScopedWow64RedirectionOff::~ScopedWow64RedirectionOff() {
     static const auto revert = Kernel32Function<Wow64Revert>("Wow64RevertWow64FsRedirection");
-    if (disabled_ && revert) revert(previous_);
+    if (disabled_ && revert)
+        revert(previous_);
 }
 
 std::string ToAnsi(const Text& text) {
-    if (text.empty()) return {};
+    if (text.empty())
+        return {};
     const int length = static_cast<int>(text.size());
-    const int needed = ::WideCharToMultiByte(CP_ACP, 0, Wide(text), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return {};
+    const int needed =
+        ::WideCharToMultiByte(CP_ACP, 0, Wide(text), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+        return {};
     std::string out(static_cast<std::size_t>(needed), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, Wide(text), length, out.data(), needed, nullptr, nullptr);
     return out;
 }
 
 Text FromAnsi(std::string_view bytes) {
-    if (bytes.empty()) return {};
+    if (bytes.empty())
+        return {};
     const int length = static_cast<int>(bytes.size());
     const int needed = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
-    if (needed <= 0) return {};
+    if (needed <= 0)
+        return {};
     std::wstring out(static_cast<std::size_t>(needed), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, out.data(), needed);
     return FromWide(out.data(), out.size());

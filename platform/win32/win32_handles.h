@@ -12,15 +12,20 @@ namespace tolvessa::win32 {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected on Windows");
 
-inline const wchar_t* Wide(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+inline const wchar_t* Wide(const Text& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
 inline Text FromWide(const wchar_t* text, std::size_t length) {
     return Text(reinterpret_cast<const char16_t*>(text), length);
 }
-inline Text FromWide(const wchar_t* text) { return FromWide(text, text ? std::wcslen(text) : 0); }
+inline Text FromWide(const wchar_t* text) {
+    return FromWide(text, text ? std::wcslen(text) : 0);
+}
 
 struct HandleCloser {
     void operator()(HANDLE handle) const {
-        if (handle && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+        if (handle && handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle);
     }
 };
 // A kernel handle (file, mapping); an invalid one is never closed.
@@ -48,13 +53,13 @@ using ScopedVirtualMemory = std::unique_ptr<void, VirtualFreer>;
 // a 32-bit process on 64-bit Windows sees the real System32 (where the drivers are) instead of
 // SysWOW64. Does nothing on 32-bit Windows.
 class ScopedWow64RedirectionOff {
-public:
+  public:
     ScopedWow64RedirectionOff();
     ~ScopedWow64RedirectionOff();
     ScopedWow64RedirectionOff(const ScopedWow64RedirectionOff&) = delete;
     ScopedWow64RedirectionOff& operator=(const ScopedWow64RedirectionOff&) = delete;
 
-private:
+  private:
     void* previous_ = nullptr;
     bool disabled_ = false;
 };

@@ -26,10 +26,12 @@ SnapshotSource ModuleTableSource(QuerySystemInformation query, int attempts) {
         for (int attempt = 0; attempt < attempts; ++attempt) {
             unsigned long size = 0;
             query(nullptr, 0, &size);  // its status is not looked at: only the size counts
-            if (size == 0) return false;
+            if (size == 0)
+                return false;
             ScopedVirtualMemory buffer(
                 ::VirtualAlloc(nullptr, 2 * static_cast<SIZE_T>(size), MEM_COMMIT, PAGE_READWRITE));
-            if (!buffer) return false;
+            if (!buffer)
+                return false;
             const long status = query(buffer.get(), size, &size);
             if (status == kStatusSuccess) {
                 visit(ModuleSnapshot(std::span<const std::uint8_t>(
@@ -37,7 +39,8 @@ SnapshotSource ModuleTableSource(QuerySystemInformation query, int attempts) {
                 return true;
             }
             // A module loaded between the two queries: the table grew; ask for its size again.
-            if (status != kStatusInfoLengthMismatch) return false;
+            if (status != kStatusInfoLengthMismatch)
+                return false;
         }
         return false;
     };
@@ -58,14 +61,16 @@ FileAttributeApi::Attributes Win32FileAttributes::ReadAttributes(const Text& pat
     Attributes result;
     ::SetLastError(0);
     result.value = ::GetFileAttributesW(Wide(path));
-    if (result.value == INVALID_FILE_ATTRIBUTES) result.lastError = ::GetLastError();
+    if (result.value == INVALID_FILE_ATTRIBUTES)
+        result.lastError = ::GetLastError();
     return result;
 }
 
 std::optional<std::uint32_t> Win32FileAttributes::FindAttributes(const Text& path) {
     WIN32_FIND_DATAW data;
     const HANDLE found = ::FindFirstFileW(Wide(path), &data);
-    if (found == INVALID_HANDLE_VALUE) return std::nullopt;
+    if (found == INVALID_HANDLE_VALUE)
+        return std::nullopt;
     ScopedFind closer(found);
     return data.dwFileAttributes;
 }
@@ -86,16 +91,17 @@ std::uint32_t Win32VersionApi::VersionInfoSize(const Text& path, std::uint32_t& 
 }
 
 bool Win32VersionApi::ReadVersionInfo(const Text& path, std::uint32_t handle,
-                                         std::span<std::uint8_t> buffer) {
+                                      std::span<std::uint8_t> buffer) {
     return ::GetFileVersionInfoW(Wide(path), handle, static_cast<DWORD>(buffer.size()),
                                  buffer.data()) != FALSE;
 }
 
 bool Win32VersionApi::QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                                    const void*& value, std::uint32_t& length) {
+                                        const void*& value, std::uint32_t& length) {
     void* found = nullptr;
     UINT size = 0;
-    if (!::VerQueryValueW(block.data(), Wide(subBlock), &found, &size)) return false;
+    if (!::VerQueryValueW(block.data(), Wide(subBlock), &found, &size))
+        return false;
     value = found;
     length = size;
     return true;
@@ -106,14 +112,14 @@ bool Win32VersionApi::QueryVersionValue(std::span<const std::uint8_t> block, con
 namespace {
 
 class Win32View : public FileContentApi::View {
-public:
+  public:
     Win32View(ScopedHandle mapping, ScopedView view, std::size_t size)
         : mapping_(std::move(mapping)), view_(std::move(view)), size_(size) {}
     std::span<const std::uint8_t> Bytes() const override {
         return {static_cast<const std::uint8_t*>(view_.get()), size_};
     }
 
-private:
+  private:
     // The view goes first, then the mapping handle.
     ScopedHandle mapping_;
     ScopedView view_;
@@ -121,28 +127,33 @@ private:
 };
 
 class Win32File : public FileContentApi::File {
-public:
+  public:
     explicit Win32File(ScopedHandle file) : file_(std::move(file)) {}
 
     std::unique_ptr<FileContentApi::View> MapWhole() override {
-        ScopedHandle mapping(::CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-        if (!mapping) return nullptr;
+        ScopedHandle mapping(
+            ::CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (!mapping)
+            return nullptr;
         ScopedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
-        if (!view) return nullptr;
+        if (!view)
+            return nullptr;
         const DWORD size = ::GetFileSize(file_.get(), nullptr);
-        if (size == INVALID_FILE_SIZE) return nullptr;
+        if (size == INVALID_FILE_SIZE)
+            return nullptr;
         return std::make_unique<Win32View>(std::move(mapping), std::move(view), size);
     }
 
     std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override {
         DWORD got = 0;
-        if (!::ReadFile(file_.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+        if (!::ReadFile(file_.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
+                        nullptr)) {
             return std::nullopt;
         }
         return got;
     }
 
-private:
+  private:
     ScopedHandle file_;
 };
 
@@ -155,11 +166,14 @@ std::unique_ptr<FileContentApi::File> Win32FileContent::OpenForRead(const Text& 
         // Compatibility sharing admits a file that another process holds open for writing.
         const std::string ansi = ToAnsi(path);
         OFSTRUCT unused = {};
-        const HFILE opened = ansi.empty() ? HFILE_ERROR : ::OpenFile(ansi.c_str(), &unused, OF_READ);
-        if (opened == HFILE_ERROR) return nullptr;
+        const HFILE opened =
+            ansi.empty() ? HFILE_ERROR : ::OpenFile(ansi.c_str(), &unused, OF_READ);
+        if (opened == HFILE_ERROR)
+            return nullptr;
         file = OwnHandle(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(opened)));
     }
-    if (!file) return nullptr;
+    if (!file)
+        return nullptr;
     return std::make_unique<Win32File>(std::move(file));
 }
 
@@ -179,7 +193,8 @@ PathPlatform Win32Paths() {
     };
     platform.upperCase = [](TextView text) {
         std::wstring copy(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-        if (!copy.empty()) ::CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
+        if (!copy.empty())
+            ::CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
         return FromWide(copy.data(), copy.size());
     };
     return platform;
@@ -201,10 +216,13 @@ ScanOperations Win32Inventory::Operations(std::function<bool()> hideMicrosoftDri
     ops.decodeAnsi = FromAnsi;
     ops.resolveKernelPath = [this](const Text& path) { return ResolveKernelPath(paths_, path); };
     ops.getSystemDir = [this] { return GetSystemDir(paths_); };
-    ops.fileExistsOnDisk = onFile([this](const Text& p) { return FileExistsOnDisk(attributes_, p); });
+    ops.fileExistsOnDisk =
+        onFile([this](const Text& p) { return FileExistsOnDisk(attributes_, p); });
     ops.isFileHidden = onFile([this](const Text& p) { return IsFileHidden(attributes_, p); });
-    ops.getFileCompanyName = onFile([this](const Text& p) { return GetFileCompanyName(versions_, p); });
-    ops.getFileDescription = onFile([this](const Text& p) { return GetFileDescription(versions_, p); });
+    ops.getFileCompanyName =
+        onFile([this](const Text& p) { return GetFileCompanyName(versions_, p); });
+    ops.getFileDescription =
+        onFile([this](const Text& p) { return GetFileDescription(versions_, p); });
     ops.getFileProductVersion =
         onFile([this](const Text& p) { return GetFileProductVersion(versions_, p); });
     ops.fileMd5Hex = onFile([this](const Text& p) { return FileMd5Hex(content_, p); });
@@ -218,7 +236,8 @@ ScanOperations Win32Inventory::Operations(std::function<bool()> hideMicrosoftDri
 void EnableAllPrivileges() {
     using RtlAdjust = long(WINAPI*)(unsigned long, BOOLEAN, BOOLEAN, BOOLEAN*);
     const auto adjust = NtdllFunction<RtlAdjust>("RtlAdjustPrivilege");
-    if (!adjust) return;
+    if (!adjust)
+        return;
     for (unsigned long value = 0; value <= 255; ++value) {
         BOOLEAN previous = FALSE;
         adjust(value, TRUE, FALSE, &previous);  // a privilege the token lacks simply fails

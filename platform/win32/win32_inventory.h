@@ -19,30 +19,30 @@ namespace tolvessa::win32 {
 SnapshotSource ModuleTableSource();
 
 // The call behind ModuleTableSource, replaceable for tests: (buffer, length, &returned) → status.
-using QuerySystemInformation = std::function<long(void* buffer, unsigned long length,
-                                                  unsigned long* returned)>;
+using QuerySystemInformation =
+    std::function<long(void* buffer, unsigned long length, unsigned long* returned)>;
 SnapshotSource ModuleTableSource(QuerySystemInformation query, int attempts = 5);
 
 class Win32FileAttributes : public FileAttributeApi {
-public:
+  public:
     Attributes ReadAttributes(const Text& path) override;
     std::optional<std::uint32_t> FindAttributes(const Text& path) override;
     std::uint32_t TryOpenForRead(const Text& path) override;
 };
 
 class Win32VersionApi : public VersionApi {
-public:
+  public:
     std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) override;
     bool ReadVersionInfo(const Text& path, std::uint32_t handle,
-                            std::span<std::uint8_t> buffer) override;
+                         std::span<std::uint8_t> buffer) override;
     bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                       const void*& value, std::uint32_t& length) override;
+                           const void*& value, std::uint32_t& length) override;
 };
 
 // CreateFileW, then an OpenFile retry in compatibility sharing (which admits writers); a
 // read-only mapping of the whole file, or ReadFile where it cannot be mapped.
 class Win32FileContent : public FileContentApi {
-public:
+  public:
     std::unique_ptr<File> OpenForRead(const Text& path) override;
 };
 
@@ -52,13 +52,13 @@ PathPlatform Win32Paths();
 // Every operation of the scan on this system; the file operations see the real System32 on
 // 64-bit Windows.
 class Win32Inventory {
-public:
+  public:
     ScanOperations Operations(std::function<bool()> hideMicrosoftDrivers,
                               std::function<void()> pumpMessages);
 
     Win32FileAttributes& Attributes() { return attributes_; }
 
-private:
+  private:
     Win32FileAttributes attributes_;
     Win32VersionApi versions_;
     Win32FileContent content_;

@@ -9,7 +9,7 @@ namespace tolvessa::win32 {
 namespace {
 
 class Win32File : public ReportFile {
-public:
+  public:
     explicit Win32File(ScopedHandle file) : file_(std::move(file)) {}
 
     bool Write(std::string_view bytes) override {
@@ -24,26 +24,29 @@ public:
         return true;
     }
 
-private:
+  private:
     ScopedHandle file_;
 };
 
 }  // namespace
 
 std::unique_ptr<ReportFile> Win32ReportFile::CreateAlways(const Text& fileName) {
-    ScopedHandle file = OwnHandle(::CreateFileW(Wide(fileName), GENERIC_READ | GENERIC_WRITE, 0,
-                                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                                nullptr));
-    if (!file) return nullptr;
+    ScopedHandle file =
+        OwnHandle(::CreateFileW(Wide(fileName), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return nullptr;
     return std::make_unique<Win32File>(std::move(file));
 }
 
 std::optional<std::string> Win32ReportFile::ToAnsi(TextView text) {
-    if (text.empty()) return std::string();
+    if (text.empty())
+        return std::string();
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
     const int length = static_cast<int>(text.size());
     const int needed = ::WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return std::nullopt;
+    if (needed <= 0)
+        return std::nullopt;
     std::string out(static_cast<std::size_t>(needed), '\0');
     if (::WideCharToMultiByte(CP_ACP, 0, wide, length, out.data(), needed, nullptr, nullptr) !=
         needed) {
@@ -52,6 +55,8 @@ std::optional<std::string> Win32ReportFile::ToAnsi(TextView text) {
     return out;
 }
 
-bool Win32ReportFile::AnsiIsUtf8() { return ::GetACP() == kUtf8CodePage; }
+bool Win32ReportFile::AnsiIsUtf8() {
+    return ::GetACP() == kUtf8CodePage;
+}
 
 }  // namespace tolvessa::win32

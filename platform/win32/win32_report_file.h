@@ -6,7 +6,7 @@
 namespace tolvessa::win32 {
 
 class Win32ReportFile : public ReportFileApi {
-public:
+  public:
     std::unique_ptr<ReportFile> CreateAlways(const Text& fileName) override;
     std::optional<std::string> ToAnsi(TextView text) override;
     bool AnsiIsUtf8() override;
