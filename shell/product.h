@@ -16,6 +16,7 @@
 #define TOLVESSA_HOMEPAGE "https://www.corvane.example/"
 #define TOLVESSA_FACEBOOK "https://www.facebook.com/corvane.example"
 #define TOLVESSA_TWITTER "https://twitter.com/corvane_example"
+#define TOLVESSA_SEARCH_BASE "https://www.google.com"
 
 #define TOLVESSA_U2(s) u##s
 #define TOLVESSA_U(s) TOLVESSA_U2(s)
