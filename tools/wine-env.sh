@@ -28,6 +28,13 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
 fi
 wineserver -p
 wine cmd /c ver </dev/null >/dev/null 2>&1 || true
+# No window manager runs on the X server: Wine draws the window frames itself, as Windows does,
+# and needs the Marlett font for the caption buttons.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+if [[ -f /usr/share/wine/fonts/marlett.ttf && ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
 
 tolvessa_wine_cleanup() {
     wineserver -k >/dev/null 2>&1 || true

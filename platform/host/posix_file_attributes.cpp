@@ -17,6 +17,7 @@ namespace tolvessa::host {
 namespace {
 
 constexpr std::uint32_t kReadOnly = 0x1;
+constexpr std::uint32_t kSystem = 0x4;
 constexpr std::uint32_t kArchive = 0x20;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorFilenameTooLong = 206;
@@ -27,9 +28,9 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The hidden bit from user.DOSATTRIB ("0x22", possibly followed by Samba's binary record), or
-// nothing when the file carries no such attribute.
-std::optional<bool> DosHiddenAttribute(const std::string& path, bool followLink) {
+// The DOS attribute bits kept in user.DOSATTRIB ("0x22", possibly followed by Samba's binary
+// record), or nothing when the file carries no such attribute.
+std::optional<std::uint32_t> DosAttributes(const std::string& path, bool followLink) {
     char value[64] = {};
     const ssize_t n = followLink
                           ? ::getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1)
@@ -40,7 +41,7 @@ std::optional<bool> DosHiddenAttribute(const std::string& path, bool followLink)
     const unsigned long bits = std::strtoul(value + 2, &end, 16);
     if (end == value + 2)
         return std::nullopt;
-    return (bits & FileAttributeApi::kHidden) != 0;
+    return static_cast<std::uint32_t>(bits);
 }
 
 std::uint32_t AttributesOf(const std::string& hostPath, const struct stat& st, bool isLink,
@@ -57,12 +58,15 @@ std::uint32_t AttributesOf(const std::string& hostPath, const struct stat& st, b
     }
     if ((st.st_mode & S_IWUSR) == 0)
         value |= kReadOnly;
-    const std::optional<bool> dosHidden = DosHiddenAttribute(hostPath, false);
+    // Hidden and system come from the DOS attributes where the file carries them; otherwise a
+    // leading dot in the name makes a file hidden, as Wine shows it.
+    const std::optional<std::uint32_t> dos = DosAttributes(hostPath, false);
     const std::string name = BaseName(hostPath);
-    const bool hidden =
-        dosHidden ? *dosHidden : (name.size() > 1 && name[0] == '.' && name != "..");
-    if (hidden)
+    if (dos) {
+        value |= *dos & (FileAttributeApi::kHidden | kSystem);
+    } else if (name.size() > 1 && name[0] == '.' && name != "..") {
         value |= FileAttributeApi::kHidden;
+    }
     return value;
 }
 

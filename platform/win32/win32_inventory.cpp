@@ -55,6 +55,25 @@ SnapshotSource ModuleTableSource() {
     });
 }
 
+SnapshotSource RecordedTableSource(Text file) {
+    return [file = std::move(file)](const SnapshotVisitor& visit) {
+        ScopedHandle h = OwnHandle(::CreateFileW(Wide(file), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr));
+        if (!h)
+            return false;
+        const DWORD size = ::GetFileSize(h.get(), nullptr);
+        if (size == INVALID_FILE_SIZE)
+            return false;
+        std::vector<std::uint8_t> bytes(size);
+        DWORD got = 0;
+        if (size && (!::ReadFile(h.get(), bytes.data(), size, &got, nullptr) || got != size)) {
+            return false;
+        }
+        visit(ModuleSnapshot(bytes));
+        return true;
+    };
+}
+
 // File attributes --------------------------------------------------------------------------
 
 FileAttributeApi::Attributes Win32FileAttributes::ReadAttributes(const Text& path) {

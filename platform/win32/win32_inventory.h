@@ -23,6 +23,10 @@ using QuerySystemInformation =
     std::function<long(void* buffer, unsigned long length, unsigned long* returned)>;
 SnapshotSource ModuleTableSource(QuerySystemInformation query, int attempts = 5);
 
+// A module table recorded in a file (the kernel's wire format), read afresh for every scan; a
+// file that cannot be read is a failed snapshot. For test builds that list chosen files.
+SnapshotSource RecordedTableSource(Text file);
+
 class Win32FileAttributes : public FileAttributeApi {
   public:
     Attributes ReadAttributes(const Text& path) override;

@@ -1,15 +1,15 @@
 #include "platform/win32/win32_shell.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <algorithm>
 
 #include "platform/win32/win32_handles.h"
+#include "shell/product.h"
 
 namespace tolvessa::win32 {
-
-namespace {
 
 bool LogInsteadOfLaunching(const Text& verb, const Text& file, const Text& parameters, int show) {
     wchar_t log[MAX_PATH + 1] = {};
@@ -27,13 +27,16 @@ bool LogInsteadOfLaunching(const Text& verb, const Text& file, const Text& param
     return true;
 }
 
-}  // namespace
-
 void ShellLaunch(const Text& verb, const Text& file, const Text& parameters, int show) {
     if (LogInsteadOfLaunching(verb, file, parameters, show))
         return;
     ::ShellExecuteW(nullptr, Wide(verb), Wide(file),
                     parameters.empty() ? nullptr : Wide(parameters), nullptr, show);
+}
+
+int ApplicationMessageBox(const Text& text, unsigned flags) {
+    return ::MessageBoxW(nullptr, Wide(text), L"" TOLVESSA_TITLE,
+                         flags | MB_TOPMOST | MB_SYSTEMMODAL | MB_SETFOREGROUND);
 }
 
 Text ExecutableFolder() {

@@ -1,8 +1,10 @@
 // Tolvessa.exe: start-up, the message loop, and the end of the program.
-#include <commctrl.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include "platform/win32/win32_inventory.h"
+#include "shell/product.h"
 #include "shell/win32/main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
@@ -14,8 +16,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                                                           ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 
+    // The application's own window: hidden, never shown, titled like the program; it owns the
+    // folder picker, so the main window stays usable while the picker is open.
+    WNDCLASSEXW application = {};
+    application.cbSize = sizeof application;
+    application.lpfnWndProc = ::DefWindowProcW;
+    application.hInstance = instance;
+    application.lpszClassName = L"TApplication";
+    ::RegisterClassExW(&application);
+    const HWND applicationWindow =
+        ::CreateWindowExW(WS_EX_TOOLWINDOW, L"TApplication", L"" TOLVESSA_TITLE, WS_POPUP, 0, 0, 0,
+                          0, nullptr, nullptr, instance, nullptr);
+
     tolvessa::win32::TForm2 form2;
-    if (!form2.Create(instance))
+    if (!form2.Create(instance, applicationWindow))
         return 0;
     form2.Show(showCommand);
 
@@ -26,6 +40,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
+    if (applicationWindow)
+        ::DestroyWindow(applicationWindow);
     // The exit code is always 0: the unattended mode reports nothing through it.
     return 0;
 }

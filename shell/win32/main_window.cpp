@@ -11,11 +11,13 @@
 #include "inventory/file_queries.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_shell.h"
+#include "platform/win32/win32_trust.h"
 #include "report/report_file.h"
 #include "shell/log_mode.h"
 #include "shell/product.h"
 #include "shell/win32/resource_ids.h"
 #include "shell/window_rules.h"
+#include "trust/verify_signature.h"
 
 namespace tolvessa::win32 {
 
@@ -165,8 +167,12 @@ TForm2::~TForm2() {
     }
 }
 
-bool TForm2::Create(HINSTANCE instance) {
+bool TForm2::Create(HINSTANCE instance, HWND application) {
     instance_ = instance;
+    commandUi_ = std::make_unique<Win32CommandUi>(
+        application, [this] { PumpMessages(); }, [this] { return closing_; });
+    commandList_ = std::make_unique<DriverListView>(list_, [this] { return SelectedRow(); });
+    commands_ = std::make_unique<FileCommands>(*commandUi_, commandFiles_, *commandList_);
     icon_ = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_TOLVESSA));
     auto bitmap = [instance](int id) {
         return static_cast<HBITMAP>(
@@ -403,6 +409,36 @@ void TForm2::OnCommand(UINT id) {
             break;
         case kMD5hash2:
             CopyToClipboard(ClipboardItem::kMd5Hash);
+            break;
+        case kVerifyFileSignature1:
+            VerifyFileSignature1Click();
+            break;
+        case kShowProperties1:
+            commands_->ShowProperties1Click();
+            break;
+        case kOpenContainingFolder1:
+            commands_->OpenContainingFolder1Click();
+            break;
+        case kFilename1:
+            commands_->Filename1Click();
+            break;
+        case kPublisher2:
+            commands_->Publisher2Click();
+            break;
+        case kMD5Hash1:
+            commands_->MD5Hash1Click();
+            break;
+        case kCopyallDriversto1:
+            commands_->CopyallDriversto1Click();
+            break;
+        case kCopyselectedDriverto1:
+            commands_->CopyselectedDriverto1Click();
+            break;
+        case kDeleteonReboot1:
+            commands_->DeleteonReboot1Click();
+            break;
+        case kDeleteFileonReboot1:
+            commands_->DeleteFileonReboot1Click();
             break;
         default:
             break;
@@ -753,6 +789,13 @@ void TForm2::CopyToClipboard(ClipboardItem item) {
         memory.release();
 }
 
+void TForm2::VerifyFileSignature1Click() {
+    const auto selected = SelectedRow();
+    const std::optional<Text> imageName =
+        selected ? std::optional<Text>(list_.Row(*selected)[kImageName]) : std::nullopt;
+    VerifyFileSignature(imageName, Win32SignatureCommand(inventory_.Attributes()));
+}
+
 void TForm2::PumpMessages() {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -774,6 +817,14 @@ ScanResult TForm2::Scan() {
     ScanOperations ops = inventory_.Operations([this] { return Checked(kHideMicrosoftDrivers2); },
                                                [this] { PumpMessages(); });
     ops.stopRequested = [this] { return closing_; };
+#ifdef TOLVESSA_TEST_SEAMS
+    // Test builds only: a recorded module table named by TOLVESSA_MODULE_TABLE stands in for the
+    // kernel's, so the end-to-end tests can list files of their own.
+    wchar_t table[MAX_PATH + 1] = {};
+    const DWORD n = ::GetEnvironmentVariableW(L"TOLVESSA_MODULE_TABLE", table, MAX_PATH + 1);
+    if (n > 0 && n <= MAX_PATH)
+        ops.takeSnapshot = RecordedTableSource(FromWide(table, n));
+#endif
     return ScanDrivers(list_, ops);
 }
 

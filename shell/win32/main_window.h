@@ -3,13 +3,16 @@
 // window is first shown.
 #pragma once
 
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <memory>
 #include <optional>
 
+#include "commands/file_commands.h"
 #include "inventory/driver_scan.h"
+#include "platform/win32/win32_file_commands.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_report_file.h"
 #include "report/driver_report.h"
@@ -27,7 +30,8 @@ class TForm2 {
     TForm2& operator=(const TForm2&) = delete;
 
     // Creates the window, hidden (FormCreate runs inside), then the hidden About window.
-    bool Create(HINSTANCE instance);
+    // `application` is the program's own hidden top-level window, which owns the folder picker.
+    bool Create(HINSTANCE instance, HWND application);
     // Runs FormShow, then displays the window.
     void Show(int showCommand);
     HWND Handle() const { return hwnd_; }
@@ -49,6 +53,7 @@ class TForm2 {
     void imgFacebookLikeClick();
     void imgTweetClick();
     void CopyToClipboard(ClipboardItem item);  // EntireLine1Click ... MD5hash2Click
+    void VerifyFileSignature1Click();
 
   private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -93,6 +98,10 @@ class TForm2 {
     TFrmAbout frmAbout_;
     Win32Inventory inventory_;
     Win32ReportFile reportFile_;
+    Win32CommandFiles commandFiles_;
+    std::unique_ptr<Win32CommandUi> commandUi_;
+    std::unique_ptr<DriverListView> commandList_;
+    std::unique_ptr<FileCommands> commands_;
     CmdLinePlatform cmdLine_;
     bool closing_ = false;
 };

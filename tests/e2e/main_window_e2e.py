@@ -1,0 +1,220 @@
+#!/usr/bin/env python3
+"""The main window of Tolvessa.exe under Wine and Xvfb, end to end: start-up refresh,
+highlighting, the context menu's enabling, clipboard, Export, About, minimum size, Exit.
+
+The program's state is read from outside by the probe (status text, rows, window rectangles),
+its menus are driven from the keyboard and mouse with xdotool, and what cannot be read
+otherwise (which context-menu items are greyed, the highlight colour) is read from the screen's
+pixels. Every test leaves a screenshot in the screenshot folder.
+
+    main_window_e2e.py --exe Tolvessa.exe --probe tolvessa_probe.exe --shots DIR
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gui  # noqa: E402
+import wine_run  # noqa: E402
+
+ARGS = None
+LABELS = ["Load Order: ", "Image Name: ", "Base Address: ", "Image Size: ", "Publisher: ",
+          "Description: ", "Version: ", "MD5 Hash: ", "Hidden: ", "Exists: "]
+HIGHLIGHT = (227, 191, 136)  # 0x0088BFE3 in 0x00BBGGRR
+ROW_HEIGHT = 14
+
+
+class MainWindowTest(unittest.TestCase):
+    """One run of the program for the whole class; the tests run in the order of their names."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.g = gui.Gui(ARGS.exe, ARGS.probe, ARGS.shots)
+        cls.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-gui-")
+        cls.app = subprocess.Popen(["wine", ARGS.exe], cwd=cls.tmp.name, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        ids = wine_run.find_windows("Corvane Tolvessa v", timeout=60)
+        if not ids:
+            raise AssertionError("the main window did not come up")
+        cls.window = ids[0]
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.app.poll() is None:
+            cls.app.kill()
+            cls.app.wait(timeout=30)
+        cls.tmp.cleanup()
+
+    # Helpers --------------------------------------------------------------------------
+
+    def list_origin(self):
+        r = self.g.control("SysListView32")
+        return r[4], r[5]  # client area of the list, on the screen
+
+    def row_point(self, index):
+        x, y = self.list_origin()
+        header = 20
+        return x + 150, y + header + index * ROW_HEIGHT + ROW_HEIGHT // 2
+
+    def row_has_highlight(self, index):
+        x, y = self.row_point(index)
+        pixels = self.g.pixels(x + 250, y - 3, 200, 6)  # the row's empty Publisher area and more
+        return any(p == HIGHLIGHT for row in pixels for p in row)
+
+    def caption_point(self):
+        main = self.g.rect("TForm2")
+        return main[0] + 300, main[1] + 10
+
+    def drag(self, x, y, dx, dy):
+        """Presses the left button at (x, y) and moves by (dx, dy) in steps, as a hand would."""
+        self.g.xdo("mousemove", "--sync", x, y)
+        time.sleep(0.3)
+        self.g.xdo("mousedown", 1)
+        time.sleep(0.3)
+        for step in range(1, 11):
+            self.g.xdo("mousemove", x + dx * step // 10, y + dy * step // 10)
+            time.sleep(0.1)
+        time.sleep(0.3)
+        self.g.xdo("mouseup", 1)
+        time.sleep(1.0)
+
+    def popup_enabled(self, x, y):
+        self.g.click(x, y, 3)
+        time.sleep(0.6)
+        self.g.xdo("mousemove", 5, 5)  # off the menu, so no item is hovered
+        time.sleep(0.4)
+        enabled = gui.menu_items_enabled(self.g.pixels(x, y, 190, 205))
+        return enabled
+
+    # Tests ----------------------------------------------------------------------------
+
+    def test_1_startup_refresh_fills_the_list(self):
+        self.g.wait_status("   3 Modules Loaded")
+        rows = self.g.rows()
+        self.assertEqual([r[0] for r in rows], ["0", "1", "2"])
+        self.assertEqual(rows[2][1], "C:\\windows\\system32\\drivers\\mountmgr.sys")
+        main = self.g.rect("TForm2")
+        self.assertEqual(main[6:8], (918, 453), "client area at start")
+        lv = self.g.control("SysListView32")
+        self.assertEqual((lv[2] - lv[0], lv[3] - lv[1]), (898, 270), "the list at the start size")
+        self.assertEqual(self.g.selected(), -1)
+        self.g.screenshot("main-window")
+
+    def test_2_highlight_refills_and_colours_suspicious_rows(self):
+        self.assertFalse(self.row_has_highlight(2))
+        self.g.menu(self.window, 1, 1)  # Options > Highlight Suspicious Modules
+        self.g.wait_status("   3 Modules Loaded")
+        time.sleep(1.0)
+        # mountmgr.sys has no publisher: suspicious; the two Microsoft files are not.
+        self.assertTrue(self.row_has_highlight(2))
+        self.assertFalse(self.row_has_highlight(0))
+        self.assertFalse(self.row_has_highlight(1))
+        self.g.screenshot("highlight")
+        self.g.menu(self.window, 1, 1)  # and off again
+        self.g.wait_status("   3 Modules Loaded")
+        time.sleep(1.0)
+        self.assertFalse(self.row_has_highlight(2))
+
+    def test_3_context_menu_enabling(self):
+        x, y = self.list_origin()
+        # Below the rows: nothing selected. Only "Copy All" and the two deletions.
+        empty = self.popup_enabled(x + 200, y + 150)
+        self.g.screenshot("context-menu-no-selection")
+        self.g.keys(self.window, "Escape")
+        self.assertEqual(empty, [False, False, False, False, False, True, False, True, True])
+        # On a row: it is selected, and everything is enabled.
+        rx, ry = self.row_point(1)
+        on_row = self.popup_enabled(rx, ry)
+        self.g.screenshot("context-menu-row")
+        self.g.keys(self.window, "Escape")
+        self.assertEqual(self.g.selected(), 1)
+        self.assertEqual(on_row, [True] * 9)
+
+    def test_4_copy_entire_line(self):
+        self.g.set_clipboard("before")
+        rx, ry = self.row_point(1)
+        self.g.click(rx, ry, 3)
+        time.sleep(0.5)
+        # Show File Properties, Open Containing Folder, Copy to Clipboard > Entire Line.
+        self.g.keys(self.window, "Down", "Down", "Down", "Right", "Return")
+        time.sleep(0.8)
+        row = self.g.rows()[1]
+        expected = "\n".join(label + cell for label, cell in zip(LABELS, row))
+        # Windows text has CR LF; the X clipboard hands it over with LF.
+        self.assertEqual(self.g.clipboard().replace("\r\n", "\n"), expected)
+        self.assertEqual(len(expected.split("\n")), 10)
+
+    def test_5_export_replaces_the_file_without_asking(self):
+        folder = tempfile.mkdtemp(prefix="export-", dir=self.tmp.name)
+        target = os.path.join(folder, "KernelDrivers.log")
+        with open(target, "w") as f:
+            f.write("an older and longer content that must go away\n" * 20)
+        button = self.g.control("Button")  # "Refresh" is the first button; "Export" follows
+        self.g.click(button[0] + 156 - 9 + 70, button[1] + 13)
+        dialog = wine_run.find_windows("Save file as...", timeout=30)
+        self.assertTrue(dialog, "no save dialog")
+        self.g.screenshot("export-dialog")
+        self.g.xdo("windowfocus", "--sync", dialog[0])
+        self.g.xdo("key", "--clearmodifiers", "ctrl+a")
+        self.g.xdo("type", "--delay", "20", wine_run.windows_path(target))
+        self.g.xdo("key", "Return")
+        self.g.wait_for(lambda: not wine_run.find_windows("Save file as...", timeout=0.5),
+                        30, "the dialog to close")
+        time.sleep(1.0)
+        lines = wine_run.read_report(target)
+        rows = self.g.rows()
+        expected = ["Corvane Tolvessa", "www.corvane.example", "", "3 Modules Loaded", "", ""]
+        for row in rows:
+            expected += [label + cell for label, cell in zip(LABELS, row)] + [""]
+        self.assertEqual(lines, expected)
+
+    def test_6_about_is_centred_over_the_main_window(self):
+        for move in (None, (-40, -60)):
+            if move:
+                before = self.g.rect("TForm2")
+                self.drag(*self.caption_point(), *move)
+                after = self.g.rect("TForm2")
+                self.assertEqual((after[0] - before[0], after[1] - before[1]), move)
+            self.g.menu(self.window, 2, 2)  # Help > About
+            about = self.g.wait_for(lambda: (self.g.rect("TFrmAbout") or [0] * 9)[8] == 1 and
+                                    self.g.rect("TFrmAbout"), 30, "the About window")
+            main = self.g.rect("TForm2")
+            self.assertEqual(about[6:8], (514, 288))
+            width, height = about[2] - about[0], about[3] - about[1]
+            left = max(0, main[0] + int((main[2] - main[0] - width) / 2))
+            top = max(0, main[1] + int((main[3] - main[1] - height) / 2))
+            self.assertEqual(about[0:2], (left, top))
+            self.g.screenshot("about" if not move else "about-moved")
+            # Its close box (the only caption button) hides it again.
+            self.g.click(about[2] - 12, about[1] + 12)
+            self.g.wait_for(lambda: self.g.rect("TFrmAbout")[8] == 0, 30, "About to close")
+
+    def test_7_minimum_size_holds(self):
+        main = self.g.rect("TForm2")
+        # A drag of the frame's bottom-right corner far below the least size.
+        self.drag(main[2] - 3, main[3] - 3, -600, -400)
+        small = self.g.rect("TForm2")
+        self.g.screenshot("minimum-size")
+        self.assertEqual((small[2] - small[0], small[3] - small[1]), (900, 300))
+
+    def test_8_exit_ends_the_program(self):
+        self.g.menu(self.window, 0, 3)  # Menu > Exit (after the separator)
+        self.assertEqual(self.app.wait(timeout=30), 0)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--shots", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, failfast=False)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,127 @@
+// Module tables that are short, lie about their size or hold odd paths: the scan makes one row
+// per whole entry the bytes hold and nothing for the rest.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "inventory/driver_scan.h"
+#include "inventory/module_snapshot.h"
+
+namespace tolvessa {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The scan over `bytes`, with no file on disk: each row is the entry's decoded path as it is.
+std::vector<DriverRow> Scan(const Bytes& bytes) {
+    ScanOperations ops;
+    ops.takeSnapshot = [&bytes](const SnapshotVisitor& visit) {
+        visit(ModuleSnapshot(bytes));
+        return true;
+    };
+    ops.decodeAnsi = [](std::string_view s) { return Utf8ToText(s); };
+    ops.resolveKernelPath = [](const Text& p) { return p; };
+    ops.getSystemDir = [] { return Text(u"C:\\Windows\\system32"); };
+    ops.fileExistsOnDisk = [](const Text&) { return false; };
+    ops.isFileHidden = [](const Text&) { return false; };
+    ops.getFileCompanyName = [](const Text&) { return Text(); };
+    ops.getFileDescription = [](const Text&) { return Text(); };
+    ops.getFileProductVersion = [](const Text&) { return Text(); };
+    ops.fileMd5Hex = [](const Text&) { return Text(); };
+    ops.hideMicrosoftDrivers = [] { return false; };
+    ops.pumpMessages = [] {};
+    DriverList list;
+    EXPECT_EQ(ScanDrivers(list, ops), ScanResult::kCompleted);
+    return list.Rows();
+}
+
+std::vector<Text> ImageNames(const std::vector<DriverRow>& rows) {
+    std::vector<Text> names;
+    for (const DriverRow& row : rows)
+        names.push_back(row[kImageName]);
+    return names;
+}
+
+ModuleEntry Entry(std::string path, std::uint16_t order) {
+    ModuleEntry e;
+    e.imageBase = 0x80000000u + order;
+    e.imageSize = 0x1000;
+    e.loadOrderIndex = order;
+    e.fullPathName = std::move(path);
+    return e;
+}
+
+void SetCount(Bytes& bytes, std::uint32_t count) {
+    for (int k = 0; k < 4; ++k)
+        bytes[k] = static_cast<std::uint8_t>(count >> (8 * k));
+}
+
+// Cut at every byte, the header and each field of every entry included: an entry that is not
+// whole gives no row, and every whole one gives its own.
+TEST(ModuleTableBadInputTest, TableCutAtEveryByteGivesTheWholeEntriesOnly) {
+    const Bytes whole = EncodeModuleSnapshot(
+        {Entry("\\SystemRoot\\a.sys", 1), Entry("b.sys", 2), Entry("\\??\\C:\\c.sys", 3)});
+    const std::vector<Text> names = {u"\\SystemRoot\\a.sys", u"b.sys", u"\\??\\C:\\c.sys"};
+    for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
+        const Bytes bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+        const std::size_t entries = cut < 4 ? 0 : (cut - 4) / ModuleEntry::kSize;
+        const std::vector<DriverRow> rows = Scan(bytes);
+        ASSERT_EQ(ImageNames(rows), std::vector<Text>(names.begin(), names.begin() + entries))
+            << "cut at " << cut;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i][kLoadOrder], DecimalText(i + 1));
+    }
+}
+
+struct TableCase {
+    const char* name;
+    std::vector<ModuleEntry> entries;
+    std::uint32_t claimed;
+    std::size_t extraBytes;  // zero bytes after the last entry
+    std::vector<Text> names;
+};
+
+class ModuleTableCaseTest : public ::testing::TestWithParam<TableCase> {};
+
+TEST_P(ModuleTableCaseTest, GivesOneRowPerWholeClaimedEntry) {
+    const TableCase& c = GetParam();
+    Bytes bytes = EncodeModuleSnapshot(c.entries);
+    SetCount(bytes, c.claimed);
+    bytes.resize(bytes.size() + c.extraBytes, 0);
+    EXPECT_EQ(ImageNames(Scan(bytes)), c.names);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ModuleTableCaseTest,
+    ::testing::Values(
+        TableCase{"claims_two_to_the_32_minus_one",
+                  {Entry("a", 0), Entry("b", 1)},
+                  0xFFFFFFFFu,
+                  0,
+                  {u"a", u"b"}},
+        TableCase{"claims_a_negative_count", {Entry("a", 0)}, 0x80000000u, 0, {u"a"}},
+        TableCase{"claims_none_holds_two", {Entry("a", 0), Entry("b", 1)}, 0, 0, {}},
+        TableCase{"claims_three_holds_two_and_a_half",
+                  {Entry("a", 0), Entry("b", 1)},
+                  3,
+                  ModuleEntry::kSize / 2,
+                  {u"a", u"b"}},
+        TableCase{"zeros_where_the_count_says_an_entry_is", {}, 1, ModuleEntry::kSize, {u""}},
+        TableCase{"path_of_256_bytes_without_a_zero",
+                  {Entry(std::string(300, 'p'), 0)},
+                  1,
+                  0,
+                  {Text(256, u'p')}},
+        TableCase{
+            "path_that_is_not_utf8", {Entry("a\xFF\xC3.sys", 0)}, 1, 0, {u"a\xFFFD\xFFFD.sys"}},
+        TableCase{"path_of_a_zero_byte_then_text",
+                  {Entry(std::string("\0hidden.sys", 11), 0)},
+                  1,
+                  0,
+                  {u""}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
+}  // namespace tolvessa
