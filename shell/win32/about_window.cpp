@@ -5,6 +5,7 @@
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_shell.h"
 #include "shell/product.h"
+#include "shell/win32/drawing.h"
 #include "shell/win32/resource_ids.h"
 #include "shell/window_rules.h"
 
@@ -18,26 +19,6 @@ constexpr int kClientHeight = 288;
 constexpr int kBandHeight = 53;
 constexpr COLORREF kNavy = RGB(0, 0, 128);
 enum Link { kLinkLabel3, kLinkLabel4, kLinkFacebook, kLinkTweet };
-
-HFONT Tahoma(int height, bool bold, bool underline) {
-    return ::CreateFontW(-height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
-                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                         DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
-}
-
-void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y, int boxWidth, int boxHeight) {
-    if (!bitmap)
-        return;
-    BITMAP info = {};
-    ::GetObjectW(bitmap, sizeof info, &info);
-    HDC memory = ::CreateCompatibleDC(dc);
-    const HGDIOBJ old = ::SelectObject(memory, bitmap);
-    // Drawn at its own size from the box's top-left corner; the box clips it.
-    ::BitBlt(dc, x, y, std::min<int>(info.bmWidth, boxWidth),
-             std::min<int>(info.bmHeight, boxHeight), memory, 0, 0, SRCCOPY);
-    ::SelectObject(memory, old);
-    ::DeleteDC(memory);
-}
 
 const wchar_t* const kLabel1 = L"" TOLVESSA_TITLE;
 const wchar_t* const kLabel7 = L"Version " TOLVESSA_VERSION_DOTTED " (" TOLVESSA_RELEASE_DATE ")";

@@ -15,6 +15,7 @@
 #include "report/report_file.h"
 #include "shell/log_mode.h"
 #include "shell/product.h"
+#include "shell/win32/drawing.h"
 #include "shell/win32/resource_ids.h"
 #include "shell/window_rules.h"
 #include "trust/verify_signature.h"
@@ -84,24 +85,6 @@ constexpr int kPanel5Width = 198;
 
 const Text kTitle = TOLVESSA_U(TOLVESSA_TITLE);
 const Text kHostName = TOLVESSA_U(TOLVESSA_HOST_NAME);
-
-HFONT Tahoma(int height) {
-    return ::CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                         DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
-}
-
-void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y) {
-    if (!bitmap)
-        return;
-    BITMAP info = {};
-    ::GetObjectW(bitmap, sizeof info, &info);
-    HDC memory = ::CreateCompatibleDC(dc);
-    const HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::BitBlt(dc, x, y, info.bmWidth, info.bmHeight, memory, 0, 0, SRCCOPY);
-    ::SelectObject(memory, old);
-    ::DeleteDC(memory);
-}
 
 // The clipboard, open for as long as this lives.
 class ClipboardLock {

@@ -1,0 +1,34 @@
+// Small drawing helpers shared by the program's windows.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace tolvessa::win32 {
+
+// Tahoma with a character height of `height` pixels.
+inline HFONT Tahoma(int height, bool bold = false, bool underline = false) {
+    return ::CreateFontW(-height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
+                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                         DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+}
+
+// Draws a bitmap at its own size with its top-left corner at (x, y), clipped to a box of the
+// given size.
+inline void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y, int boxWidth = INT_MAX,
+                       int boxHeight = INT_MAX) {
+    if (!bitmap)
+        return;
+    BITMAP info = {};
+    ::GetObjectW(bitmap, sizeof info, &info);
+    HDC memory = ::CreateCompatibleDC(dc);
+    const HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(dc, x, y, std::min<int>(info.bmWidth, boxWidth),
+             std::min<int>(info.bmHeight, boxHeight), memory, 0, 0, SRCCOPY);
+    ::SelectObject(memory, old);
+    ::DeleteDC(memory);
+}
+
+}  // namespace tolvessa::win32
