@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the host suite plain and under
-# AddressSanitizer + UndefinedBehaviorSanitizer, then the Windows build's suite under Wine.
+# AddressSanitizer + UndefinedBehaviorSanitizer, a smoke run of the fuzz targets, then the
+# Windows build's suite under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,9 @@ for preset in host-debug host-asan; do
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
 done
+
+# A short run of every fuzz target (clang, ASan + UBSan) over the seeds and regression inputs.
+fuzz/run.sh --smoke
 
 # The release build carries the benchmarks (it must keep compiling) and the host scanner that
 # the Windows end-to-end tests compare against.

@@ -40,6 +40,7 @@ struct OpenSslFree {
 using Pkcs7Ptr = std::unique_ptr<PKCS7, OpenSslFree<PKCS7_free>>;
 using X509Ptr = std::unique_ptr<X509, OpenSslFree<X509_free>>;
 using BioPtr = std::unique_ptr<BIO, OpenSslFree<BIO_free>>;
+using BioChainPtr = std::unique_ptr<BIO, OpenSslFree<BIO_free_all>>;
 using StorePtr = std::unique_ptr<X509_STORE, OpenSslFree<X509_STORE_free>>;
 using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OpenSslFree<X509_STORE_CTX_free>>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, OpenSslFree<EVP_MD_CTX_free>>;
@@ -219,12 +220,24 @@ std::optional<SignedMessage> DecodeSignedMessage(std::span<const std::uint8_t> m
     const unsigned char* at = message.data();
     SignedMessage decoded{Pkcs7Ptr(d2i_PKCS7(nullptr, &at, static_cast<long>(message.size()))),
                           nullptr};
-    if (!decoded.pkcs7 || !PKCS7_type_is_signed(decoded.pkcs7.get()))
+    // The signed data itself is optional in the grammar, and so is everything inside it.
+    if (!decoded.pkcs7 || !PKCS7_type_is_signed(decoded.pkcs7.get()) || !decoded.pkcs7->d.sign)
         return std::nullopt;
     const PKCS7* contents = decoded.pkcs7->d.sign->contents;
     if (!contents)
         return std::nullopt;
     if (!PKCS7_type_is_data(contents)) {
+        // The union holds an ASN1_TYPE only for content types PKCS #7 does not define itself.
+        switch (OBJ_obj2nid(contents->type)) {
+            case NID_pkcs7_signed:
+            case NID_pkcs7_enveloped:
+            case NID_pkcs7_signedAndEnveloped:
+            case NID_pkcs7_digest:
+            case NID_pkcs7_encrypted:
+                return std::nullopt;
+            default:
+                break;
+        }
         const ASN1_TYPE* other = contents->d.other;
         if (!other || ASN1_TYPE_get(other) != V_ASN1_SEQUENCE)
             return std::nullopt;
@@ -237,7 +250,7 @@ std::optional<SignedMessage> DecodeSignedMessage(std::span<const std::uint8_t> m
 // content hashed for a non-data content is the inside of its outer SEQUENCE, as Authenticode
 // signs it.
 X509* VerifySignature(const SignedMessage& message) {
-    BioPtr content;
+    BioChainPtr content;
     if (message.content) {
         const unsigned char* at = ASN1_STRING_get0_data(message.content);
         const long total = ASN1_STRING_length(message.content);
@@ -249,9 +262,13 @@ X509* VerifySignature(const SignedMessage& message) {
         if ((form & 0x80) != 0 || form == 0x21 || tag != V_ASN1_SEQUENCE || length > end - at ||
             length > INT_MAX)
             return nullptr;
-        content.reset(BIO_new_mem_buf(at, static_cast<int>(length)));
-        if (!content)
+        // Behind a buffering filter: PKCS7_verify copies a plain memory BIO into one of its
+        // own, which OpenSSL 3.0 does not free when the message names a digest it cannot make.
+        BioPtr memory(BIO_new_mem_buf(at, static_cast<int>(length)));
+        content.reset(BIO_new(BIO_f_buffer()));
+        if (!memory || !content)
             return nullptr;
+        BIO_push(content.get(), memory.release());
     }
     if (PKCS7_verify(message.pkcs7.get(), nullptr, nullptr, content.get(), nullptr,
                      PKCS7_NOVERIFY) != 1)

@@ -1,0 +1,154 @@
+// The module table as the kernel hands it over, read and turned into rows: the input is the
+// table's bytes. The file queries are fakes that answer from the path alone, so the whole scan
+// (path decoding, kernel path resolution, the drivers-folder retry, the filter) runs on every
+// entry the bytes hold.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "inventory/driver_scan.h"
+#include "inventory/kernel_path.h"
+#include "inventory/module_snapshot.h"
+#include "platform/host/host_system.h"
+
+namespace tolvessa::fuzz {
+namespace {
+
+constexpr TextView kSystemDir = u"C:\\Windows\\system32";
+
+// Bits of a hash of the path decide what the fake file system says about it.
+std::uint32_t PathHash(const Text& path) {
+    std::uint32_t h = 2166136261u;
+    for (const char16_t c : path)
+        h = (h ^ c) * 16777619u;
+    return h;
+}
+
+PathPlatform FixedPaths() {
+    PathPlatform p;
+    p.windowsDirectory = [] { return Text(u"C:\\Windows"); };
+    p.systemDirectory = [] { return Text(kSystemDir); };
+    p.upperCase = [](TextView text) { return host::UpperCaseKeepLength(text); };
+    return p;
+}
+
+struct FakeHost {
+    PathPlatform paths = FixedPaths();
+    int filterCalls = 0;
+    int pumps = 0;
+    int stopAfterPumps = -1;  // -1: never stop
+
+    ScanOperations Operations(std::span<const std::uint8_t> bytes) {
+        ScanOperations ops;
+        ops.takeSnapshot = [bytes](const SnapshotVisitor& visit) {
+            visit(ModuleSnapshot(bytes));
+            return true;
+        };
+        ops.decodeAnsi = [](std::string_view ansi) { return host::DecodeAnsi(ansi); };
+        ops.resolveKernelPath = [this](const Text& path) { return ResolveKernelPath(paths, path); };
+        ops.getSystemDir = [this] { return GetSystemDir(paths); };
+        ops.fileExistsOnDisk = [](const Text& path) { return (PathHash(path) & 1) != 0; };
+        ops.isFileHidden = [](const Text& path) { return (PathHash(path) & 2) != 0; };
+        ops.getFileCompanyName = [](const Text& path) {
+            return (PathHash(path) & 4) != 0 ? Text(u"Microsoft Corporation") : Text(u"Contoso");
+        };
+        ops.getFileDescription = [](const Text& path) { return path.substr(0, 8); };
+        ops.getFileProductVersion = [](const Text&) { return Text(u"1.0"); };
+        ops.fileMd5Hex = [](const Text&) { return Text(32, u'0'); };
+        // The filter is read afresh for every entry: have it change on the way.
+        ops.hideMicrosoftDrivers = [this] { return filterCalls++ % 3 == 0; };
+        ops.pumpMessages = [this] { ++pumps; };
+        ops.stopRequested = [this] { return stopAfterPumps >= 0 && pumps > stopAfterPumps; };
+        return ops;
+    }
+};
+
+void CheckSnapshot(std::span<const std::uint8_t> bytes) {
+    const ModuleSnapshot snapshot(bytes);
+    const std::size_t count = snapshot.Count();
+    if (bytes.size() < ModuleSnapshot::kHeaderSize)
+        FUZZ_CHECK(snapshot.ClaimedCount() == 0 && count == 0);
+    FUZZ_CHECK(count <= snapshot.ClaimedCount());
+    FUZZ_CHECK(ModuleSnapshot::kHeaderSize + count * ModuleEntry::kSize <= bytes.size() ||
+               count == 0);
+
+    std::vector<ModuleEntry> entries;
+    for (std::size_t i = 0; i < count; ++i) {
+        ModuleEntry entry = snapshot.Entry(i);
+        FUZZ_CHECK(entry.fullPathName.size() <= ModuleEntry::kPathBytes);
+        FUZZ_CHECK(entry.fullPathName.find('\0') == std::string::npos);
+        entries.push_back(std::move(entry));
+    }
+    const ModuleEntry past = snapshot.Entry(count);
+    FUZZ_CHECK(past.imageBase == 0 && past.imageSize == 0 && past.loadOrderIndex == 0 &&
+               past.fullPathName.empty());
+
+    // What is read can be recorded and read back unchanged.
+    const std::vector<std::uint8_t> recorded = EncodeModuleSnapshot(entries);
+    const ModuleSnapshot again(recorded);
+    FUZZ_CHECK(again.ClaimedCount() == count && again.Count() == count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const ModuleEntry e = again.Entry(i);
+        FUZZ_CHECK(e.imageBase == entries[i].imageBase && e.imageSize == entries[i].imageSize &&
+                   e.loadOrderIndex == entries[i].loadOrderIndex &&
+                   e.fullPathName == entries[i].fullPathName);
+    }
+}
+
+// The rows come in snapshot order, each made from one entry: its load order, its resolved path
+// (possibly found in the drivers folder) and its addresses.
+void CheckRows(std::span<const std::uint8_t> bytes, const DriverList& list) {
+    const ModuleSnapshot snapshot(bytes);
+    const PathPlatform paths = FixedPaths();
+    std::size_t next = 0;
+    for (const DriverRow& row : list.Rows()) {
+        FUZZ_CHECK(row[kBaseAddress].size() == 10 && row[kBaseAddress].starts_with(u"0x"));
+        FUZZ_CHECK(row[kImageSize].size() >= 3 && row[kImageSize].starts_with(u"0x"));
+        const bool exists = row[kExists] == u"True";
+        FUZZ_CHECK(exists || row[kExists] == u"False");
+        if (!exists)
+            FUZZ_CHECK(row[kMd5Hash].empty() && row[kHidden].empty());
+
+        bool matched = false;
+        while (!matched && next < snapshot.Count()) {
+            const ModuleEntry entry = snapshot.Entry(next++);
+            const Text path = ResolveKernelPath(paths, host::DecodeAnsi(entry.fullPathName));
+            const Text inDrivers = Text(kSystemDir) + u"\\drivers\\" + path;
+            matched = row[kLoadOrder] == DecimalText(entry.loadOrderIndex) &&
+                      row[kBaseAddress] == u"0x" + HexText(entry.imageBase, 8) &&
+                      row[kImageSize] == u"0x" + HexText(entry.imageSize) &&
+                      (row[kImageName] == path || row[kImageName] == inDrivers);
+        }
+        FUZZ_CHECK(matched);
+    }
+}
+
+}  // namespace
+}  // namespace tolvessa::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace tolvessa;
+    using namespace tolvessa::fuzz;
+    const std::span<const std::uint8_t> bytes(data, size);
+    CheckSnapshot(bytes);
+
+    FakeHost host;
+    DriverList list;
+    FUZZ_CHECK(ScanDrivers(list, host.Operations(bytes)) == ScanResult::kCompleted);
+    FUZZ_CHECK(list.Count() <= ModuleSnapshot(bytes).Count());
+    FUZZ_CHECK(!list.Scanning());
+    CheckRows(bytes, list);
+
+    // A scan stopped half way keeps the rows made so far: the same as the first ones of a
+    // whole scan.
+    FakeHost stopping;
+    stopping.stopAfterPumps = static_cast<int>(ModuleSnapshot(bytes).Count() / 2);
+    DriverList partial;
+    FUZZ_CHECK(ScanDrivers(partial, stopping.Operations(bytes)) == ScanResult::kCompleted);
+    FUZZ_CHECK(partial.Count() <= list.Count());
+    for (std::size_t i = 0; i < partial.Count(); ++i)
+        FUZZ_CHECK(partial.Row(i) == list.Row(i));
+    return 0;
+}
