@@ -28,12 +28,15 @@ Bytes ReadAll(const std::string& path) {
 
 // DER: a tag and its content, with the length in the short or the two-byte long form.
 Bytes Der(std::uint8_t tag, const Bytes& content) {
-    Bytes out = {tag};
+    Bytes out;
+    out.reserve(content.size() + 4);
+    out.push_back(tag);
     if (content.size() < 0x80) {
         out.push_back(static_cast<std::uint8_t>(content.size()));
     } else {
-        out.insert(out.end(), {0x82, static_cast<std::uint8_t>(content.size() >> 8),
-                               static_cast<std::uint8_t>(content.size())});
+        out.push_back(0x82);
+        out.push_back(static_cast<std::uint8_t>(content.size() >> 8));
+        out.push_back(static_cast<std::uint8_t>(content.size()));
     }
     out.insert(out.end(), content.begin(), content.end());
     return out;
