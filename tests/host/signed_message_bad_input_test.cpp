@@ -93,6 +93,11 @@ Bytes Replaced(Bytes bytes, const Bytes& from, const Bytes& to) {
     return bytes;
 }
 
+// Signed data over plain data, with no digest algorithm, certificate or signer.
+const Bytes kSignedDataWithoutSigners = Der(
+    0x30, Cat({kSignedDataOid, Der(0xA0, Der(0x30, Cat({Der(0x02, {1}), Der(0x31, {}),
+                                                        Der(0x30, kDataOid), Der(0x31, {})})))}));
+
 struct MessageCase {
     const char* name;
     Bytes message;
@@ -120,10 +125,12 @@ TEST_F(SignedMessageBadInputTest, BrokenMessagesHaveNoSignerAndNoName) {
     const MessageCase cases[] = {
         // The signed data itself is optional in the grammar.
         {"signed data left out", Der(0x30, kSignedDataOid), status::kBadMessage},
-        {"signed data over plain data",
+        {"signed data over plain data", kSignedDataWithoutSigners, status::kBadMessage},
+        // Content types PKCS #7 defines itself carry no raw value to hash.
+        {"signed data inside signed data",
          Der(0x30, Cat({kSignedDataOid,
-                        Der(0xA0, Der(0x30, Cat({Der(0x02, {1}), Der(0x31, {}), Der(0x30, kDataOid),
-                                                 Der(0x31, {})})))})),
+                        Der(0xA0, Der(0x30, Cat({Der(0x02, {1}), Der(0x31, {}),
+                                                 kSignedDataWithoutSigners, Der(0x31, {})})))})),
          status::kBadMessage},
         // The first use of SHA-256 is the message's list of digest algorithms.
         {"digest algorithm that is not a digest", Replaced(message_, kSha256Oid, kNotADigestOid),
