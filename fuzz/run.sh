@@ -3,11 +3,13 @@
 # what every run did: executions, executions per second, corpus size, findings and units that
 # ran slowly (kept for a look, but no finding: a unit that hangs is a timeout, which is one).
 #
-#   fuzz/run.sh [--smoke] [--time SECONDS] [--runs N] [TARGET...]
+#   fuzz/run.sh [--smoke] [--time SECONDS] [--runs N] [--fork JOBS] [TARGET...]
 #
 #   --smoke       a few seconds per target, in a throwaway corpus folder (for CI)
 #   --time S      stop each target after S seconds (default 60)
 #   --runs N      stop each target after N executions (no time limit unless --time is given)
+#   --fork JOBS   run each target in JOBS processes at once (libFuzzer's fork mode); the
+#                 executions and the time are those of all of them together
 #   TARGET        module_table, kernel_path, pe_version, cmd_line, certificate_table
 #                 (default: every target the build has)
 #
@@ -23,6 +25,7 @@ build=${TOLVESSA_FUZZ_BUILD:-$root/build/fuzz}
 seconds=60
 timeGiven=0
 runs=-1
+fork=0
 smoke=0
 targets=()
 while (($#)); do
@@ -30,6 +33,7 @@ while (($#)); do
         --smoke) smoke=1; seconds=5 ;;
         --time) seconds=$2; timeGiven=1; shift ;;
         --runs) runs=$2; shift ;;
+        --fork) fork=$2; shift ;;
         -h | --help) sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
         -*) echo "unknown option $1" >&2; exit 2 ;;
         *) targets+=("$1") ;;
@@ -83,6 +87,7 @@ for target in "${targets[@]}"; do
              -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
              -artifact_prefix="$findings/")
     [[ -f $root/fuzz/$target.dict ]] && options+=(-dict="$root/fuzz/$target.dict")
+    ((fork > 0)) && options+=(-fork="$fork")
 
     known=$(ls -A "$findings")
     echo "== $target: log in $log"
@@ -95,7 +100,18 @@ for target in "${targets[@]}"; do
 
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-    corpus=$(grep -Eo 'corp: [0-9]+/[0-9]+[A-Za-z]*' "$log" | tail -1 | cut -d' ' -f2)
+    corpus=$(grep -Eo 'corp: [0-9]+/[0-9]+[A-Za-z]*' "$log" | tail -1 | cut -d' ' -f2 || true)
+    if ((fork > 0)); then
+        # Fork mode has no final statistics: its last status line counts every process.
+        last=$(grep -E '^#[0-9]+: cov:' "$log" | tail -1 || true)
+        executions=$(sed -E 's/^#([0-9]+):.*/\1/' <<<"$last")
+        elapsed=$(sed -En 's/.* time: ([0-9]+)s.*/\1/p' <<<"$last")
+        corpus=$(sed -En 's/.* corp: ([0-9]+) .*/\1/p' <<<"$last")
+        speed=""
+        if [[ -n $executions && ${elapsed:-0} -gt 0 ]]; then
+            speed=$((executions / elapsed))
+        fi
+    fi
     if ((found > 0)); then
         status=1
         grep -E '^(==[0-9]+==ERROR|SUMMARY|.*check failed)' "$log" | head -3 || true
