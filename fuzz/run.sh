@@ -121,7 +121,7 @@ for target in "${targets[@]}"; do
         tail -20 "$log"
     fi
     if ((slow > 0)); then
-        grep '^Slowest unit' "$log" | tail -1
+        grep '^Slowest unit' "$log" | tail -1 || true
         grep '^slow-unit-' <<<"$new" | while read -r name; do echo "   slow: $findings/$name"; done
     fi
     summary+=("$(printf '%-18s %14s %10s %12s %9s %5s' "$target" "${executions:-?}" "${speed:-?}" \
