@@ -93,10 +93,13 @@ Bytes Replaced(Bytes bytes, const Bytes& from, const Bytes& to) {
     return bytes;
 }
 
-// Signed data over plain data, with no digest algorithm, certificate or signer.
-const Bytes kSignedDataWithoutSigners = Der(
-    0x30, Cat({kSignedDataOid, Der(0xA0, Der(0x30, Cat({Der(0x02, {1}), Der(0x31, {}),
-                                                        Der(0x30, kDataOid), Der(0x31, {})})))}));
+// Signed data over `content` (a content info), with no digest algorithm, certificate or signer.
+Bytes SignedDataOver(const Bytes& content) {
+    return Der(0x30, Cat({kSignedDataOid, Der(0xA0, Der(0x30, Cat({Der(0x02, {1}), Der(0x31, {}),
+                                                                   content, Der(0x31, {})})))}));
+}
+
+const Bytes kPlainData = Der(0x30, kDataOid);
 
 struct MessageCase {
     const char* name;
@@ -125,12 +128,9 @@ TEST_F(SignedMessageBadInputTest, BrokenMessagesHaveNoSignerAndNoName) {
     const MessageCase cases[] = {
         // The signed data itself is optional in the grammar.
         {"signed data left out", Der(0x30, kSignedDataOid), status::kBadMessage},
-        {"signed data over plain data", kSignedDataWithoutSigners, status::kBadMessage},
+        {"signed data over plain data", SignedDataOver(kPlainData), status::kBadMessage},
         // Content types PKCS #7 defines itself carry no raw value to hash.
-        {"signed data inside signed data",
-         Der(0x30, Cat({kSignedDataOid,
-                        Der(0xA0, Der(0x30, Cat({Der(0x02, {1}), Der(0x31, {}),
-                                                 kSignedDataWithoutSigners, Der(0x31, {})})))})),
+        {"signed data inside signed data", SignedDataOver(SignedDataOver(kPlainData)),
          status::kBadMessage},
         // The first use of SHA-256 is the message's list of digest algorithms.
         {"digest algorithm that is not a digest", Replaced(message_, kSha256Oid, kNotADigestOid),
