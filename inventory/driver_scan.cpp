@@ -72,7 +72,6 @@ ScanResult ScanDrivers(DriverList& list, const ScanOperations& ops) {
         const std::size_t count = snapshot.Count();
         for (std::size_t i = 0; i < count; ++i) {
             ops.pumpMessages();
-            if (ops.stopRequested && ops.stopRequested()) break;
 
             const ModuleEntry entry = snapshot.Entry(i);
             Text path = ops.resolveKernelPath(ops.decodeAnsi(entry.fullPathName));

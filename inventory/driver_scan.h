@@ -52,9 +52,6 @@ struct ScanOperations {
     std::function<Text(const Text&)> fileMd5Hex;
     std::function<bool()> hideMicrosoftDrivers;  // read afresh for every entry
     std::function<void()> pumpMessages;          // handles waiting window messages, never waits
-    // Optional: asked after each pump; true ends the scan early, keeping the rows made so far
-    // (the window is being closed while it scans).
-    std::function<bool()> stopRequested;
 };
 
 // The driver list: the only store of scan results. It refuses to be emptied or filled by a
@@ -95,7 +92,8 @@ enum class ScanResult {
 };
 
 // Takes one snapshot and appends one row per entry that the filter lets through, in snapshot
-// order. Never empties the list.
+// order, always to the snapshot's end (nothing the pump does cuts it short). Never empties the
+// list.
 ScanResult ScanDrivers(DriverList& list, const ScanOperations& ops);
 
 // One row as the scan makes it from an entry whose path text is already decoded.

@@ -2,20 +2,22 @@
 
 namespace tolvessa {
 
-bool RunLogMode(const LogModeActions& actions) {
+LogModeOutcome RunLogMode(const LogModeActions& actions) {
     static constexpr TextView kLogSwitch = u"-log";
-    bool found = false;
+    LogModeOutcome outcome;
     const int count = actions.argCount();
     for (int index = 1; index <= count; ++index) {
         if (actions.arg(index) != kLogSwitch)
             continue;
-        found = true;
-        actions.scan();
-        actions.writeReport(actions.arg(index + 1));
+        outcome.found = true;
+        if (!actions.scan())
+            outcome.tableUnread = true;
+        if (!actions.writeReport(actions.arg(index + 1)))
+            outcome.reportUnwritten = true;
         actions.pause(kLogModePauseMilliseconds);
         actions.close();
     }
-    return found;
+    return outcome;
 }
 
 }  // namespace tolvessa

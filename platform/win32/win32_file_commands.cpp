@@ -17,12 +17,9 @@ namespace tolvessa::win32 {
 
 namespace {
 
-struct CoTaskMemFreer {
-    void operator()(void* memory) const { ::CoTaskMemFree(memory); }
-};
 // The item list the folder picker hands back; the caller frees it with CoTaskMemFree.
 using ScopedItemList =
-    std::unique_ptr<std::remove_pointer_t<decltype(::SHBrowseForFolderW(nullptr))>, CoTaskMemFreer>;
+    ScopedCoTaskMem<std::remove_pointer_t<decltype(::SHBrowseForFolderW(nullptr))>>;
 
 // COM for the folder picker, in this thread's apartment, for as long as it lives; left alone when
 // the thread has already joined an apartment of another kind.

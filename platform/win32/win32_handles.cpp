@@ -28,6 +28,28 @@ ScopedWow64RedirectionOff::~ScopedWow64RedirectionOff() {
         revert(previous_);
 }
 
+BufferedPaint::BufferedPaint(HDC target, const RECT& area)
+    : target_(target), area_(area), memory_(target) {
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (!memory_ || width <= 0 || height <= 0)
+        return;
+    bitmap_.reset(::CreateCompatibleBitmap(target, width, height));
+    if (!bitmap_)
+        return;
+    previous_ = ::SelectObject(memory_.get(), bitmap_.get());
+    // Draw in the target's coordinates.
+    ::SetWindowOrgEx(memory_.get(), area.left, area.top, nullptr);
+}
+
+BufferedPaint::~BufferedPaint() {
+    if (!bitmap_)
+        return;
+    ::BitBlt(target_, area_.left, area_.top, area_.right - area_.left, area_.bottom - area_.top,
+             memory_.get(), area_.left, area_.top, SRCCOPY);
+    ::SelectObject(memory_.get(), previous_);
+}
+
 std::string ToAnsi(const Text& text) {
     if (text.empty())
         return {};

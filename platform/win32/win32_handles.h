@@ -3,8 +3,11 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "inventory/text.h"
 
@@ -48,6 +51,160 @@ struct VirtualFreer {
     void operator()(void* memory) const { ::VirtualFree(memory, 0, MEM_RELEASE); }
 };
 using ScopedVirtualMemory = std::unique_ptr<void, VirtualFreer>;
+
+// GDI objects ------------------------------------------------------------------------------
+
+struct GdiObjectDeleter {
+    void operator()(HGDIOBJ object) const { ::DeleteObject(object); }
+};
+// A font, bitmap, brush or pen that this program created.
+template <typename H>
+using ScopedGdiObject = std::unique_ptr<std::remove_pointer_t<H>, GdiObjectDeleter>;
+using ScopedFont = ScopedGdiObject<HFONT>;
+using ScopedBitmap = ScopedGdiObject<HBITMAP>;
+using ScopedBrush = ScopedGdiObject<HBRUSH>;
+
+struct MenuDestroyer {
+    void operator()(HMENU menu) const { ::DestroyMenu(menu); }
+};
+// A menu that no window owns (a window destroys its own menu bar).
+using ScopedMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDestroyer>;
+
+// Device contexts ---------------------------------------------------------------------------
+
+// Selects an object into a device context and puts the previous one back when it goes.
+class ScopedSelection {
+  public:
+    ScopedSelection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    ~ScopedSelection() {
+        if (previous_ && previous_ != HGDI_ERROR)
+            ::SelectObject(dc_, previous_);
+    }
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+  private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// A memory device context compatible with another (CreateCompatibleDC, DeleteDC).
+class ScopedMemoryDC {
+  public:
+    explicit ScopedMemoryDC(HDC compatibleWith) : dc_(::CreateCompatibleDC(compatibleWith)) {}
+    ~ScopedMemoryDC() {
+        if (dc_)
+            ::DeleteDC(dc_);
+    }
+    ScopedMemoryDC(const ScopedMemoryDC&) = delete;
+    ScopedMemoryDC& operator=(const ScopedMemoryDC&) = delete;
+    HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+
+  private:
+    HDC dc_;
+};
+
+// The device context of a window's client area (GetDC, ReleaseDC).
+class ScopedWindowDC {
+  public:
+    explicit ScopedWindowDC(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    ~ScopedWindowDC() {
+        if (dc_)
+            ::ReleaseDC(window_, dc_);
+    }
+    ScopedWindowDC(const ScopedWindowDC&) = delete;
+    ScopedWindowDC& operator=(const ScopedWindowDC&) = delete;
+    HDC get() const { return dc_; }
+
+  private:
+    HWND window_;
+    HDC dc_;
+};
+
+// One WM_PAINT's painting (BeginPaint, EndPaint).
+class ScopedPaint {
+  public:
+    explicit ScopedPaint(HWND window) : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+    ~ScopedPaint() { ::EndPaint(window_, &paint_); }
+    ScopedPaint(const ScopedPaint&) = delete;
+    ScopedPaint& operator=(const ScopedPaint&) = delete;
+    HDC get() const { return dc_; }
+    const RECT& Area() const { return paint_.rcPaint; }
+
+  private:
+    HWND window_;
+    PAINTSTRUCT paint_ = {};
+    HDC dc_;
+};
+
+// Drawing into a bitmap of the given size, copied onto the target in one go when it goes; used
+// so a region is never seen half drawn. Falls back to drawing on the target directly when no
+// memory bitmap can be made.
+class BufferedPaint {
+  public:
+    BufferedPaint(HDC target, const RECT& area);
+    ~BufferedPaint();
+    BufferedPaint(const BufferedPaint&) = delete;
+    BufferedPaint& operator=(const BufferedPaint&) = delete;
+    // Where to draw, in the target's coordinates.
+    HDC get() const { return bitmap_ ? memory_.get() : target_; }
+
+  private:
+    HDC target_;
+    RECT area_;
+    ScopedMemoryDC memory_;
+    ScopedBitmap bitmap_;
+    HGDIOBJ previous_ = nullptr;
+};
+
+// The clipboard and memory blocks ----------------------------------------------------------
+
+// The clipboard, open for as long as this lives.
+class ScopedClipboard {
+  public:
+    explicit ScopedClipboard(HWND owner) : open_(::OpenClipboard(owner) != FALSE) {}
+    ~ScopedClipboard() {
+        if (open_)
+            ::CloseClipboard();
+    }
+    ScopedClipboard(const ScopedClipboard&) = delete;
+    ScopedClipboard& operator=(const ScopedClipboard&) = delete;
+    bool Open() const { return open_; }
+
+  private:
+    bool open_;
+};
+
+struct GlobalFreer {
+    void operator()(HGLOBAL memory) const { ::GlobalFree(memory); }
+};
+// A global memory block (GlobalAlloc); release() it once something else owns it.
+using ScopedGlobal = std::unique_ptr<void, GlobalFreer>;
+
+// A global memory block locked for as long as this lives (GlobalLock, GlobalUnlock).
+class GlobalLockGuard {
+  public:
+    explicit GlobalLockGuard(HGLOBAL memory) : memory_(memory), data_(::GlobalLock(memory)) {}
+    ~GlobalLockGuard() {
+        if (data_)
+            ::GlobalUnlock(memory_);
+    }
+    GlobalLockGuard(const GlobalLockGuard&) = delete;
+    GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
+    void* get() const { return data_; }
+
+  private:
+    HGLOBAL memory_;
+    void* data_;
+};
+
+struct CoTaskMemFreer {
+    void operator()(void* memory) const { ::CoTaskMemFree(memory); }
+};
+// Memory that a shell or COM call handed over (an item list, a path).
+template <typename T>
+using ScopedCoTaskMem = std::unique_ptr<T, CoTaskMemFreer>;
 
 // Turns off the WOW64 file-system redirection of the calling thread for as long as it lives, so
 // a 32-bit process on 64-bit Windows sees the real System32 (where the drivers are) instead of

@@ -1,9 +1,5 @@
 #include "shell/win32/about_window.h"
 
-#include "inventory/file_queries.h"
-#include "platform/win32/win32_handles.h"
-#include "platform/win32/win32_inventory.h"
-#include "platform/win32/win32_shell.h"
 #include "shell/product.h"
 #include "shell/win32/drawing.h"
 #include "shell/win32/resource_ids.h"
@@ -18,7 +14,6 @@ constexpr int kClientWidth = 514;
 constexpr int kClientHeight = 288;
 constexpr int kBandHeight = 53;
 constexpr COLORREF kNavy = RGB(0, 0, 128);
-enum Link { kLinkLabel3, kLinkLabel4, kLinkFacebook, kLinkTweet };
 
 const wchar_t* const kLabel1 = L"" TOLVESSA_TITLE;
 const wchar_t* const kLabel7 = L"Version " TOLVESSA_VERSION_DOTTED " (" TOLVESSA_RELEASE_DATE ")";
@@ -31,69 +26,49 @@ const wchar_t* const kLabel4 = L"End User License Agreement";
 TFrmAbout::~TFrmAbout() {
     if (hwnd_)
         ::DestroyWindow(hwnd_);
-    for (HGDIOBJ o : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(titleFont_),
-                      static_cast<HGDIOBJ>(linkFont_), static_cast<HGDIOBJ>(maker_),
-                      static_cast<HGDIOBJ>(facebook_), static_cast<HGDIOBJ>(twitter_)}) {
-        if (o)
-            ::DeleteObject(o);
-    }
 }
 
 bool TFrmAbout::Create(HINSTANCE instance, HWND owner) {
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &TFrmAbout::WindowProc;
-    wc.hInstance = instance;
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kClassName;
-    if (!::RegisterClassExW(&wc))
+    // The title bar shows the program's icon, as the main window's does.
+    if (!RegisterWindowClass(instance, kClassName, 0,
+                             ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_TOLVESSA))))
         return false;
 
     font_ = Tahoma(11, true, false);
     titleFont_ = Tahoma(13, true, false);
     linkFont_ = Tahoma(11, true, true);
-    auto bitmap = [instance](int id) {
-        return static_cast<HBITMAP>(
-            ::LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    };
-    maker_ = bitmap(IDB_MAKER);
-    facebook_ = bitmap(IDB_FACEBOOK_ABOUT);
-    twitter_ = bitmap(IDB_TWITTER_ABOUT);
+    maker_ = LoadBitmapResource(instance, IDB_MAKER);
+    facebook_ = LoadBitmapResource(instance, IDB_FACEBOOK_ABOUT);
+    twitter_ = LoadBitmapResource(instance, IDB_TWITTER_ABOUT);
 
-    // A single fixed border; only the system menu and the close button in the title bar.
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_BORDER;
-    const DWORD exStyle = WS_EX_DLGMODALFRAME;
+    // A single fixed border (caption and thin frame, no dialog frame); only the system menu and
+    // the close button in the title bar.
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    const DWORD exStyle = 0;
     RECT frame = {0, 0, kClientWidth, kClientHeight};
     ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    hwnd_ = ::CreateWindowExW(exStyle, kClassName, L"About", style, 0, 0, frame.right - frame.left,
-                              frame.bottom - frame.top, owner, nullptr, instance, this);
-    if (!hwnd_)
+    if (!CreateFor(exStyle, kClassName, L"About", style,
+                   {0, 0, frame.right - frame.left, frame.bottom - frame.top}, owner, nullptr,
+                   instance))
         return false;
     MeasureLinks();
     return true;
 }
 
 void TFrmAbout::MeasureLinks() {
-    HDC dc = ::GetDC(hwnd_);
-    const HGDIOBJ old = ::SelectObject(dc, linkFont_);
-    SIZE size = {};
-    ::GetTextExtentPoint32W(dc, kLabel3, lstrlenW(kLabel3), &size);
-    links_[kLinkLabel3] = {42, 166, 42 + size.cx, 166 + size.cy};
-    ::GetTextExtentPoint32W(dc, kLabel4, lstrlenW(kLabel4), &size);
-    links_[kLinkLabel4] = {42, 193, 42 + size.cx, 193 + size.cy};
-    ::SelectObject(dc, old);
-    ::ReleaseDC(hwnd_, dc);
-    links_[kLinkFacebook] = {42, 228, 42 + 39, 228 + 32};
-    links_[kLinkTweet] = {93, 228, 93 + 39, 228 + 32};
-}
-
-int TFrmAbout::LinkAt(POINT p) const {
-    for (int i = 0; i < 4; ++i) {
-        if (::PtInRect(&links_[i], p))
-            return i;
+    SIZE label3 = {};
+    SIZE label4 = {};
+    {
+        ScopedWindowDC dc(hwnd_);
+        ScopedSelection font(dc.get(), linkFont_.get());
+        ::GetTextExtentPoint32W(dc.get(), kLabel3, lstrlenW(kLabel3), &label3);
+        ::GetTextExtentPoint32W(dc.get(), kLabel4, lstrlenW(kLabel4), &label4);
     }
-    return -1;
+    SetLinks({RECT{42, 166, 42 + label3.cx, 166 + label3.cy},
+              RECT{42, 193, 42 + label4.cx, 193 + label4.cy}, RECT{42, 228, 42 + 39, 228 + 32},
+              RECT{93, 228, 93 + 39, 228 + 32}},
+             {[this] { Label3Click(); }, [this] { Label4Click(); },
+              [this] { imgFacebookLikeClick(); }, [this] { imgTweetClick(); }});
 }
 
 void TFrmAbout::ShowModal(HWND over) {
@@ -133,20 +108,7 @@ void TFrmAbout::ShowModal(HWND over) {
     ::SetActiveWindow(over);
 }
 
-LRESULT CALLBACK TFrmAbout::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    TFrmAbout* self = nullptr;
-    if (message == WM_NCCREATE) {
-        self = static_cast<TFrmAbout*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    } else {
-        self = reinterpret_cast<TFrmAbout*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    }
-    return self ? self->Handle(message, wParam, lParam)
-                : ::DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-LRESULT TFrmAbout::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TFrmAbout::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_PAINT:
             Paint();
@@ -155,40 +117,12 @@ LRESULT TFrmAbout::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             // Closing only hides the window, keeping it for the next showing.
             shown_ = false;
             return 0;
-        case WM_SETCURSOR: {
-            POINT p;
-            ::GetCursorPos(&p);
-            ::ScreenToClient(hwnd_, &p);
-            if (LOWORD(lParam) == HTCLIENT && LinkAt(p) >= 0) {
-                ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+        case WM_SETCURSOR:
+            if (SetLinkCursor(wParam, lParam))
                 return TRUE;
-            }
             break;
-        }
-        case WM_LBUTTONUP: {
-            const POINT p = {static_cast<short>(LOWORD(lParam)),
-                             static_cast<short>(HIWORD(lParam))};
-            switch (LinkAt(p)) {
-                case kLinkLabel3:
-                    Label3Click();
-                    break;
-                case kLinkLabel4:
-                    Label4Click();
-                    break;
-                case kLinkFacebook:
-                    imgFacebookLikeClick();
-                    break;
-                case kLinkTweet:
-                    imgTweetClick();
-                    break;
-                default:
-                    break;
-            }
-            return 0;
-        }
-        case WM_DESTROY:
-            ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-            hwnd_ = nullptr;
+        case WM_LBUTTONUP:
+            ClickLink(lParam);
             return 0;
         default:
             break;
@@ -197,50 +131,51 @@ LRESULT TFrmAbout::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void TFrmAbout::Paint() {
-    PAINTSTRUCT ps;
-    HDC dc = ::BeginPaint(hwnd_, &ps);
+    ScopedPaint paint(hwnd_);
+    HDC dc = paint.get();
     RECT client;
     ::GetClientRect(hwnd_, &client);
     RECT band = {0, 0, client.right, kBandHeight};
     ::FillRect(dc, &band, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-    DrawBitmap(dc, maker_, 42, 16, 154, 31);
+    DrawBitmap(dc, maker_.get(), 42, 16, 154, 31);
     RECT bevel = {0, kBandHeight, client.right, kBandHeight + 2};
     ::DrawEdge(dc, &bevel, BDR_SUNKENOUTER, BF_TOP | BF_BOTTOM);
 
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-    const HGDIOBJ old = ::SelectObject(dc, titleFont_);
-    ::TextOutW(dc, 42, 80, kLabel1, lstrlenW(kLabel1));
-    ::SelectObject(dc, font_);
-    ::TextOutW(dc, 42, 111, kLabel7, lstrlenW(kLabel7));
-    ::TextOutW(dc, 42, 139, kLabel2, lstrlenW(kLabel2));
-    ::SelectObject(dc, linkFont_);
-    ::SetTextColor(dc, kNavy);
-    ::TextOutW(dc, 42, 166, kLabel3, lstrlenW(kLabel3));
-    ::TextOutW(dc, 42, 193, kLabel4, lstrlenW(kLabel4));
-    ::SelectObject(dc, old);
-    DrawBitmap(dc, facebook_, 42, 228, 39, 32);
-    DrawBitmap(dc, twitter_, 93, 228, 39, 32);
-    ::EndPaint(hwnd_, &ps);
+    {
+        ScopedSelection font(dc, titleFont_.get());
+        ::TextOutW(dc, 42, 80, kLabel1, lstrlenW(kLabel1));
+    }
+    {
+        ScopedSelection font(dc, font_.get());
+        ::TextOutW(dc, 42, 111, kLabel7, lstrlenW(kLabel7));
+        ::TextOutW(dc, 42, 139, kLabel2, lstrlenW(kLabel2));
+    }
+    {
+        ScopedSelection font(dc, linkFont_.get());
+        ::SetTextColor(dc, kNavy);
+        ::TextOutW(dc, 42, 166, kLabel3, lstrlenW(kLabel3));
+        ::TextOutW(dc, 42, 193, kLabel4, lstrlenW(kLabel4));
+    }
+    DrawBitmap(dc, facebook_.get(), 42, 228, 39, 32);
+    DrawBitmap(dc, twitter_.get(), 93, 228, 39, 32);
 }
 
 void TFrmAbout::Label3Click() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_HOMEPAGE), u"", SW_SHOW);
+    OpenAddress(TOLVESSA_U(TOLVESSA_HOMEPAGE), SW_SHOW);
 }
 
 void TFrmAbout::Label4Click() {
-    const Text eula = ExecutableFolder() + u"EULA.txt";
-    Win32FileAttributes attributes;
-    if (FileExistsOnDisk(attributes, eula))
-        ShellLaunch(u"open", eula, u"", SW_SHOW);
+    OpenDocument(u"EULA.txt");
 }
 
 void TFrmAbout::imgFacebookLikeClick() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_FACEBOOK), u"", SW_SHOW);
+    OpenAddress(TOLVESSA_U(TOLVESSA_FACEBOOK), SW_SHOW);
 }
 
 void TFrmAbout::imgTweetClick() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_TWITTER), u"", SW_SHOW);
+    OpenAddress(TOLVESSA_U(TOLVESSA_TWITTER), SW_SHOW);
 }
 
 }  // namespace tolvessa::win32

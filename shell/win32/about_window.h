@@ -4,22 +4,20 @@
 
 #include <windows.h>
 
-#include "inventory/text.h"
+#include "platform/win32/win32_handles.h"
+#include "shell/win32/window_base.h"
 
 namespace tolvessa::win32 {
 
-class TFrmAbout {
+class TFrmAbout : public WindowBase {
   public:
     TFrmAbout() = default;
-    ~TFrmAbout();
-    TFrmAbout(const TFrmAbout&) = delete;
-    TFrmAbout& operator=(const TFrmAbout&) = delete;
+    ~TFrmAbout() override;
 
     bool Create(HINSTANCE instance, HWND owner);
     // Centres the window over `over` (kept on the desktop), shows it and returns once it is
     // closed; `over` takes no input meanwhile.
     void ShowModal(HWND over);
-    HWND Handle() const { return hwnd_; }
 
     void Label3Click();
     void Label4Click();
@@ -27,20 +25,16 @@ class TFrmAbout {
     void imgTweetClick();
 
   private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Paint();
     void MeasureLinks();
-    int LinkAt(POINT p) const;
 
-    HWND hwnd_ = nullptr;
-    HFONT font_ = nullptr;       // Tahoma 8 pt bold
-    HFONT titleFont_ = nullptr;  // Tahoma 10 pt bold
-    HFONT linkFont_ = nullptr;   // Tahoma 8 pt bold underlined
-    HBITMAP maker_ = nullptr;
-    HBITMAP facebook_ = nullptr;
-    HBITMAP twitter_ = nullptr;
-    RECT links_[4] = {};  // Label3, Label4, imgFacebookLike, imgTweet
+    ScopedFont font_;       // Tahoma 8 pt bold
+    ScopedFont titleFont_;  // Tahoma 10 pt bold
+    ScopedFont linkFont_;   // Tahoma 8 pt bold underlined
+    ScopedBitmap maker_;
+    ScopedBitmap facebook_;
+    ScopedBitmap twitter_;
     bool shown_ = false;
 };
 

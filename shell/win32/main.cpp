@@ -42,6 +42,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     }
     if (applicationWindow)
         ::DestroyWindow(applicationWindow);
-    // The exit code is always 0: the unattended mode reports nothing through it.
-    return 0;
+    // 0 for an interactive run; an unattended one tells whether every report was written.
+    return form2.ExitCode();
 }

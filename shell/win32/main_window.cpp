@@ -1,21 +1,17 @@
 #include "shell/win32/main_window.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
-#include <shlobj.h>
 
 #include <algorithm>
-#include <array>
-#include <cstring>
+#include <utility>
 
-#include "inventory/file_queries.h"
-#include "platform/win32/win32_handles.h"
-#include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_trust.h"
 #include "report/report_file.h"
 #include "shell/log_mode.h"
 #include "shell/product.h"
+#include "shell/win32/clipboard.h"
 #include "shell/win32/drawing.h"
+#include "shell/win32/export.h"
 #include "shell/win32/resource_ids.h"
 #include "shell/window_rules.h"
 #include "trust/verify_signature.h"
@@ -27,7 +23,6 @@ namespace {
 constexpr wchar_t kClassName[] = L"TForm2";
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kRefreshRequest = WM_APP + 1;
-constexpr UINT kColumnDragEnded = WM_APP + 2;
 
 enum ControlId : int { kLv = 100, kButton1, kButton4, kProgressBar1, kStatusBar1 };
 
@@ -83,49 +78,69 @@ constexpr int kButtonPanelHeight = 55;
 constexpr int kProgressPanelHeight = 22;
 constexpr int kPanel5Width = 198;
 
+enum HeaderLink : std::size_t { kLinkFacebook, kLinkTweet };
+
+// A picture of the header's right-hand panel (Panel5), by its left edge inside the panel.
+RECT HeaderPicture(int clientWidth, int left) {
+    const int x = clientWidth - kPanel5Width + left;
+    return {x, 17, x + 39, 17 + 34};
+}
+constexpr int kFacebookLeft = 66;
+constexpr int kTweetLeft = 116;
+
 const Text kTitle = TOLVESSA_U(TOLVESSA_TITLE);
 const Text kHostName = TOLVESSA_U(TOLVESSA_HOST_NAME);
 
-// The clipboard, open for as long as this lives.
-class ClipboardLock {
-  public:
-    explicit ClipboardLock(HWND owner) : open_(::OpenClipboard(owner) != FALSE) {}
-    ~ClipboardLock() {
-        if (open_)
-            ::CloseClipboard();
-    }
-    ClipboardLock(const ClipboardLock&) = delete;
-    ClipboardLock& operator=(const ClipboardLock&) = delete;
-    bool Open() const { return open_; }
-
-  private:
-    bool open_;
+// The handler of each menu item and button, by its id.
+struct Command {
+    UINT id;
+    void (*run)(TForm2& form, FileCommands& commands);
 };
 
-struct GlobalFreer {
-    void operator()(void* memory) const { ::GlobalFree(memory); }
-};
-using ScopedGlobal = std::unique_ptr<void, GlobalFreer>;
-
-struct PidlFreer {
-    void operator()(ITEMIDLIST* list) const { ::CoTaskMemFree(list); }
-};
-
-// The file-system path of a shell special folder (a CSIDL value), or the empty text.
-Text GetSpecialFolderPath(int csidl) {
-    ITEMIDLIST* raw = nullptr;
-    if (::SHGetSpecialFolderLocation(nullptr, csidl, &raw) != S_OK)
-        return {};
-    std::unique_ptr<ITEMIDLIST, PidlFreer> list(raw);
-    wchar_t buffer[MAX_PATH + 1] = {};
-    if (!::SHGetPathFromIDListW(list.get(), buffer))
-        return {};
-    return FromWide(buffer, ::wcsnlen(buffer, MAX_PATH + 1));
+template <void (TForm2::*Handler)()>
+constexpr Command On(UINT id) {
+    return {id, [](TForm2& form, FileCommands&) { (form.*Handler)(); }};
 }
+template <void (FileCommands::*Handler)()>
+constexpr Command OnFile(UINT id) {
+    return {id, [](TForm2&, FileCommands& commands) { (commands.*Handler)(); }};
+}
+template <ClipboardItem Item>
+constexpr Command OnCopy(UINT id) {
+    return {id, [](TForm2& form, FileCommands&) { form.CopyToClipboard(Item); }};
+}
+
+constexpr Command kCommands[] = {
+    On<&TForm2::Button1Click>(kButton1),
+    On<&TForm2::Button4Click>(kButton4),
+    On<&TForm2::OpenChangelog1Click>(kOpenChangelog1),
+    On<&TForm2::OpenEULA1Click>(kOpenEULA1),
+    On<&TForm2::Close1Click>(kClose1),
+    On<&TForm2::HighlightSuspiciousModules2Click>(kHighlightSuspiciousModules2),
+    On<&TForm2::HideMicrosoftDrivers2Click>(kHideMicrosoftDrivers2),
+    On<&TForm2::Homepage1Click>(kHomepage1),
+    On<&TForm2::About1Click>(kAbout1),
+    OnCopy<ClipboardItem::kEntireLine>(kEntireLine1),
+    OnCopy<ClipboardItem::kFileName>(kImageName1),
+    OnCopy<ClipboardItem::kAddress>(kBaseAddress1),
+    OnCopy<ClipboardItem::kPublisher>(kPublisher1),
+    OnCopy<ClipboardItem::kDescription>(kDescription1),
+    OnCopy<ClipboardItem::kMd5Hash>(kMD5hash2),
+    On<&TForm2::VerifyFileSignature1Click>(kVerifyFileSignature1),
+    OnFile<&FileCommands::ShowProperties1Click>(kShowProperties1),
+    OnFile<&FileCommands::OpenContainingFolder1Click>(kOpenContainingFolder1),
+    OnFile<&FileCommands::Filename1Click>(kFilename1),
+    OnFile<&FileCommands::Publisher2Click>(kPublisher2),
+    OnFile<&FileCommands::MD5Hash1Click>(kMD5Hash1),
+    OnFile<&FileCommands::CopyallDriversto1Click>(kCopyallDriversto1),
+    OnFile<&FileCommands::CopyselectedDriverto1Click>(kCopyselectedDriverto1),
+    OnFile<&FileCommands::DeleteonReboot1Click>(kDeleteonReboot1),
+    OnFile<&FileCommands::DeleteFileonReboot1Click>(kDeleteFileonReboot1),
+};
 
 }  // namespace
 
-TForm2::TForm2() {
+TForm2::TForm2() : lv_(list_, [this] { return Checked(kHighlightSuspiciousModules2); }) {
     cmdLine_.commandLine = [] { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); };
     cmdLine_.charNext = [](const char16_t* p) {
         return reinterpret_cast<const char16_t*>(::CharNextW(reinterpret_cast<const wchar_t*>(p)));
@@ -140,14 +155,6 @@ TForm2::TForm2() {
 TForm2::~TForm2() {
     if (hwnd_)
         ::DestroyWindow(hwnd_);
-    if (pm_)
-        ::DestroyMenu(pm_);
-    for (HGDIOBJ o : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(titleFont_),
-                      static_cast<HGDIOBJ>(emblem_), static_cast<HGDIOBJ>(facebook_),
-                      static_cast<HGDIOBJ>(twitter_)}) {
-        if (o)
-            ::DeleteObject(o);
-    }
 }
 
 bool TForm2::Create(HINSTANCE instance, HWND application) {
@@ -157,25 +164,12 @@ bool TForm2::Create(HINSTANCE instance, HWND application) {
     commandList_ = std::make_unique<DriverListView>(list_, [this] { return SelectedRow(); });
     commands_ = std::make_unique<FileCommands>(*commandUi_, commandFiles_, *commandList_);
     icon_ = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_TOLVESSA));
-    auto bitmap = [instance](int id) {
-        return static_cast<HBITMAP>(
-            ::LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    };
-    emblem_ = bitmap(IDB_EMBLEM);
-    facebook_ = bitmap(IDB_FACEBOOK_HEADER);
-    twitter_ = bitmap(IDB_TWITTER_HEADER);
+    emblem_ = LoadBitmapResource(instance, IDB_EMBLEM);
+    facebook_ = LoadBitmapResource(instance, IDB_FACEBOOK_HEADER);
+    twitter_ = LoadBitmapResource(instance, IDB_TWITTER_HEADER);
+    SetLinks({RECT{}, RECT{}}, {[this] { imgFacebookLikeClick(); }, [this] { imgTweetClick(); }});
 
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = &TForm2::WindowProc;
-    wc.hInstance = instance;
-    wc.hIcon = icon_;
-    wc.hIconSm = icon_;
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kClassName;
-    if (!::RegisterClassExW(&wc))
+    if (!RegisterWindowClass(instance, kClassName, CS_HREDRAW | CS_VREDRAW, icon_))
         return false;
 
     font_ = Tahoma(11);
@@ -190,9 +184,8 @@ bool TForm2::Create(HINSTANCE instance, HWND application) {
     const int height = frame.bottom - frame.top;
     const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    hwnd_ = ::CreateWindowExW(exStyle, kClassName, Wide(kTitle), style, left, top, width, height,
-                              nullptr, mm_, instance, this);
-    if (!hwnd_)
+    if (!CreateFor(exStyle, kClassName, Wide(kTitle), style,
+                   {left, top, left + width, top + height}, nullptr, mm_, instance))
         return false;
     // The About window exists, hidden, from here to the end of the program.
     return frmAbout_.Create(instance, hwnd_);
@@ -226,10 +219,11 @@ void TForm2::CreateMenus() {
     ::AppendMenuW(mm_, MF_POPUP, reinterpret_cast<UINT_PTR>(options1), L"Options");
     ::AppendMenuW(mm_, MF_POPUP, reinterpret_cast<UINT_PTR>(help1), L"Help");
 
-    pm_ = ::CreatePopupMenu();
-    ::AppendMenuW(pm_, MF_STRING, kShowProperties1, L"Show File Properties");
-    ::AppendMenuW(pm_, MF_STRING, kOpenContainingFolder1, L"Open Containing Folder");
-    ::AppendMenuW(pm_, MF_SEPARATOR, 0, nullptr);  // N1
+    pm_.reset(::CreatePopupMenu());
+    HMENU pm = pm_.get();
+    ::AppendMenuW(pm, MF_STRING, kShowProperties1, L"Show File Properties");
+    ::AppendMenuW(pm, MF_STRING, kOpenContainingFolder1, L"Open Containing Folder");
+    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N1
     HMENU copyLine1 = ::CreatePopupMenu();
     ::AppendMenuW(copyLine1, MF_STRING, kEntireLine1, L"Entire Line");
     ::AppendMenuW(copyLine1, MF_SEPARATOR, 0, nullptr);  // N2
@@ -238,37 +232,24 @@ void TForm2::CreateMenus() {
     ::AppendMenuW(copyLine1, MF_STRING, kPublisher1, L"Publisher");
     ::AppendMenuW(copyLine1, MF_STRING, kDescription1, L"Description");
     ::AppendMenuW(copyLine1, MF_STRING, kMD5hash2, L"MD5 Hash");
-    ::AppendMenuW(pm_, MF_POPUP, reinterpret_cast<UINT_PTR>(copyLine1), L"Copy to Clipboard");
-    ::AppendMenuW(pm_, MF_SEPARATOR, 0, nullptr);  // N5
+    ::AppendMenuW(pm, MF_POPUP, reinterpret_cast<UINT_PTR>(copyLine1), L"Copy to Clipboard");
+    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N5
     HMENU searchonGoogle1 = ::CreatePopupMenu();
     ::AppendMenuW(searchonGoogle1, MF_STRING, kFilename1, L"File Name");
     ::AppendMenuW(searchonGoogle1, MF_STRING, kPublisher2, L"Publisher");
     ::AppendMenuW(searchonGoogle1, MF_STRING, kMD5Hash1, L"MD5 Hash");
-    ::AppendMenuW(pm_, MF_POPUP, reinterpret_cast<UINT_PTR>(searchonGoogle1), L"Search on Google");
-    ::AppendMenuW(pm_, MF_SEPARATOR, 0, nullptr);  // N6
-    ::AppendMenuW(pm_, MF_STRING, kVerifyFileSignature1, L"Verify File Signature");
-    ::AppendMenuW(pm_, MF_SEPARATOR, 0, nullptr);  // N8
-    ::AppendMenuW(pm_, MF_STRING, kCopyallDriversto1, L"Copy All Drivers to...");
-    ::AppendMenuW(pm_, MF_STRING, kCopyselectedDriverto1, L"Copy Selected Driver to...");
-    ::AppendMenuW(pm_, MF_SEPARATOR, 0, nullptr);  // N3
-    ::AppendMenuW(pm_, MF_STRING, kDeleteonReboot1, L"Delete File");
-    ::AppendMenuW(pm_, MF_STRING, kDeleteFileonReboot1, L"Delete File on Reboot");
+    ::AppendMenuW(pm, MF_POPUP, reinterpret_cast<UINT_PTR>(searchonGoogle1), L"Search on Google");
+    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N6
+    ::AppendMenuW(pm, MF_STRING, kVerifyFileSignature1, L"Verify File Signature");
+    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N8
+    ::AppendMenuW(pm, MF_STRING, kCopyallDriversto1, L"Copy All Drivers to...");
+    ::AppendMenuW(pm, MF_STRING, kCopyselectedDriverto1, L"Copy Selected Driver to...");
+    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N3
+    ::AppendMenuW(pm, MF_STRING, kDeleteonReboot1, L"Delete File");
+    ::AppendMenuW(pm, MF_STRING, kDeleteFileonReboot1, L"Delete File on Reboot");
 }
 
-LRESULT CALLBACK TForm2::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    TForm2* self = nullptr;
-    if (message == WM_NCCREATE) {
-        self = static_cast<TForm2*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    } else {
-        self = reinterpret_cast<TForm2*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    }
-    return self ? self->Handle(message, wParam, lParam)
-                : ::DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-LRESULT TForm2::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
             CreateControls();
@@ -277,6 +258,9 @@ LRESULT TForm2::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             Layout();
             return 0;
+        case WM_ERASEBKGND:
+            EraseBackground(reinterpret_cast<HDC>(wParam));
+            return 1;
         case WM_PAINT:
             Paint();
             return 0;
@@ -293,51 +277,35 @@ LRESULT TForm2::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case kRefreshRequest:
             Button1Click();
             return 0;
-        case kColumnDragEnded:
-            for (std::size_t c = 0; c < kColumnCount; ++c) {
-                const int width = ListView_GetColumnWidth(lv_, static_cast<int>(c));
-                const int kept = ColumnWidthAfterDrag(c, width);
-                if (kept != width)
-                    ListView_SetColumnWidth(lv_, static_cast<int>(c), kept);
-            }
-            return 0;
         case WM_COMMAND:
             OnCommand(LOWORD(wParam));
             return 0;
         case WM_NOTIFY:
-            return OnNotify(reinterpret_cast<NMHDR*>(lParam));
+            return lv_.OnNotify(reinterpret_cast<NMHDR*>(lParam)).value_or(0);
         case WM_CONTEXTMENU:
-            if (reinterpret_cast<HWND>(wParam) == lv_) {
+            if (reinterpret_cast<HWND>(wParam) == lv_.Handle()) {
                 OnContextMenu(lParam);
                 return 0;
             }
             break;
-        case WM_SETCURSOR: {
-            POINT p;
-            ::GetCursorPos(&p);
-            ::ScreenToClient(hwnd_, &p);
-            if (LOWORD(lParam) == HTCLIENT && reinterpret_cast<HWND>(wParam) == hwnd_ &&
-                (::PtInRect(&facebookRect_, p) || ::PtInRect(&twitterRect_, p))) {
-                ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+        case WM_SETCURSOR:
+            if (SetLinkCursor(wParam, lParam))
                 return TRUE;
+            break;
+        case WM_LBUTTONUP:
+            ClickLink(lParam);
+            return 0;
+        case WM_CLOSE:
+            // A scan always runs to its end: a close asked for meanwhile waits for it.
+            if (ScanUnderWay()) {
+                closeDeferred_ = true;
+                return 0;
             }
             break;
-        }
-        case WM_LBUTTONUP: {
-            const POINT p = {static_cast<short>(LOWORD(lParam)),
-                             static_cast<short>(HIWORD(lParam))};
-            if (::PtInRect(&facebookRect_, p))
-                imgFacebookLikeClick();
-            if (::PtInRect(&twitterRect_, p))
-                imgTweetClick();
-            return 0;
-        }
         case WM_DESTROY:
             closing_ = true;
             if (refresh_)
                 refresh_->Close();
-            ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-            hwnd_ = nullptr;
             ::PostQuitMessage(0);
             return 0;
         default:
@@ -346,129 +314,32 @@ LRESULT TForm2::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     return ::DefWindowProcW(hwnd_, message, wParam, lParam);
 }
 
-void TForm2::OnCommand(UINT id) {
-    switch (id) {
-        case kButton1:
-            Button1Click();
-            break;
-        case kButton4:
-            Button4Click();
-            break;
-        case kOpenChangelog1:
-            OpenChangelog1Click();
-            break;
-        case kOpenEULA1:
-            OpenEULA1Click();
-            break;
-        case kClose1:
-            Close1Click();
-            break;
-        case kHighlightSuspiciousModules2:
-            HighlightSuspiciousModules2Click();
-            break;
-        case kHideMicrosoftDrivers2:
-            HideMicrosoftDrivers2Click();
-            break;
-        case kHomepage1:
-            Homepage1Click();
-            break;
-        case kAbout1:
-            About1Click();
-            break;
-        case kEntireLine1:
-            CopyToClipboard(ClipboardItem::kEntireLine);
-            break;
-        case kImageName1:
-            CopyToClipboard(ClipboardItem::kFileName);
-            break;
-        case kBaseAddress1:
-            CopyToClipboard(ClipboardItem::kAddress);
-            break;
-        case kPublisher1:
-            CopyToClipboard(ClipboardItem::kPublisher);
-            break;
-        case kDescription1:
-            CopyToClipboard(ClipboardItem::kDescription);
-            break;
-        case kMD5hash2:
-            CopyToClipboard(ClipboardItem::kMd5Hash);
-            break;
-        case kVerifyFileSignature1:
-            VerifyFileSignature1Click();
-            break;
-        case kShowProperties1:
-            commands_->ShowProperties1Click();
-            break;
-        case kOpenContainingFolder1:
-            commands_->OpenContainingFolder1Click();
-            break;
-        case kFilename1:
-            commands_->Filename1Click();
-            break;
-        case kPublisher2:
-            commands_->Publisher2Click();
-            break;
-        case kMD5Hash1:
-            commands_->MD5Hash1Click();
-            break;
-        case kCopyallDriversto1:
-            commands_->CopyallDriversto1Click();
-            break;
-        case kCopyselectedDriverto1:
-            commands_->CopyselectedDriverto1Click();
-            break;
-        case kDeleteonReboot1:
-            commands_->DeleteonReboot1Click();
-            break;
-        case kDeleteFileonReboot1:
-            commands_->DeleteFileonReboot1Click();
-            break;
-        default:
-            break;
+bool TForm2::OnCommand(UINT id) {
+    for (const Command& command : kCommands) {
+        if (command.id == id) {
+            command.run(*this, *commands_);
+            return true;
+        }
     }
+    return false;
 }
 
 void TForm2::CreateControls() {
-    auto child = [this](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style,
-                        int id) {
-        HWND h = ::CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
-                                   hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                   instance_, nullptr);
-        ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    auto child = [this](const wchar_t* cls, const wchar_t* text, DWORD style, int id) {
+        HWND h = ::CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, hwnd_,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
+                                   nullptr);
+        ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         return h;
     };
     // Creation order is the keyboard focus order: "Refresh", "Export", then the list.
-    button1_ = child(0, WC_BUTTONW, L"Refresh", WS_TABSTOP | BS_PUSHBUTTON, kButton1);
-    button4_ = child(0, WC_BUTTONW, L"Export", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED, kButton4);
-    lv_ = child(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_OWNERDATA | LVS_NOSORTHEADER, kLv);
-    ListView_SetExtendedListViewStyle(
-        lv_, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_FLATSB);
-    for (std::size_t c = 0; c < kColumnCount; ++c) {
-        Text caption(kColumnCaptions[c]);
-        LVCOLUMNW column = {};
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-        column.fmt = LVCFMT_LEFT;
-        column.cx = kColumnRules[c].width;
-        column.pszText = reinterpret_cast<wchar_t*>(caption.data());
-        ListView_InsertColumn(lv_, static_cast<int>(c), &column);
-    }
-    progressBar1_ = child(0, PROGRESS_CLASSW, L"", PBS_SMOOTH, kProgressBar1);
+    button1_ = child(WC_BUTTONW, L"Refresh", WS_TABSTOP | BS_PUSHBUTTON, kButton1);
+    button4_ = child(WC_BUTTONW, L"Export", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED, kButton4);
+    lv_.Create(hwnd_, instance_, kLv, font_.get());
+    progressBar1_ = child(PROGRESS_CLASSW, L"", PBS_SMOOTH, kProgressBar1);
     ::SendMessageW(progressBar1_, PBM_SETRANGE32, 0, 100);
-    statusBar1_ = child(0, STATUSCLASSNAMEW, L"", 0, kStatusBar1);
+    statusBar1_ = child(STATUSCLASSNAMEW, L"", 0, kStatusBar1);
     ::SendMessageW(statusBar1_, SB_SIMPLE, TRUE, 0);
-
-    list_.SetListener({[this](std::size_t) {
-                           ListView_SetItemCountEx(lv_, static_cast<int>(list_.Count()),
-                                                   LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-                       },
-                       [this] {
-                           // One update bracket: the list is repainted once, empty.
-                           ::SendMessageW(lv_, WM_SETREDRAW, FALSE, 0);
-                           ListView_SetItemCountEx(lv_, 0, 0);
-                           ::SendMessageW(lv_, WM_SETREDRAW, TRUE, 0);
-                           ::InvalidateRect(lv_, nullptr, TRUE);
-                       }});
 
     RefreshView view;
     view.setButtons = [this](bool refreshEnabled, bool exportEnabled) {
@@ -502,9 +373,8 @@ void TForm2::Layout() {
     ::GetClientRect(hwnd_, &client);
     const int w = client.right;
     const int h = client.bottom;
-    const int panel5 = w - kPanel5Width;
-    facebookRect_ = {panel5 + 66, 17, panel5 + 66 + 39, 17 + 34};
-    twitterRect_ = {panel5 + 116, 17, panel5 + 116 + 39, 17 + 34};
+    MoveLink(kLinkFacebook, HeaderPicture(w, kFacebookLeft));
+    MoveLink(kLinkTweet, HeaderPicture(w, kTweetLeft));
     ::MoveWindow(statusBar1_, 0, h - kStatusHeight, w, kStatusHeight, TRUE);
     const int buttonsTop = h - kStatusHeight - kButtonPanelHeight;
     ::MoveWindow(button1_, 9, buttonsTop + 13, 130, 26, TRUE);
@@ -514,109 +384,56 @@ void TForm2::Layout() {
                  kProgressPanelHeight, TRUE);
     const int listTop = kHeaderHeight + kBevelHeight + kSpacer;
     const int listBottom = progressTop - kSpacer;
-    ::MoveWindow(lv_, kSpacer, listTop, std::max(0, w - 2 * kSpacer),
+    // The list shares its columns itself whenever its client width changes.
+    ::MoveWindow(lv_.Handle(), kSpacer, listTop, std::max(0, w - 2 * kSpacer),
                  std::max(0, listBottom - listTop), TRUE);
-    ShareColumns();
     ::InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
-void TForm2::ShareColumns() {
-    RECT listClient;
-    ::GetClientRect(lv_, &listClient);
-    std::array<int, kColumnCount> current{};
-    for (std::size_t c = 0; c < kColumnCount; ++c) {
-        current[c] = ListView_GetColumnWidth(lv_, static_cast<int>(c));
-    }
-    const auto widths = ShareColumnWidths(listClient.right, current);
-    for (std::size_t c = 0; c < kColumnCount; ++c) {
-        if (kColumnRules[c].Shared() && widths[c] != current[c]) {
-            ListView_SetColumnWidth(lv_, static_cast<int>(c), widths[c]);
-        }
-    }
+void TForm2::EraseBackground(HDC dc) {
+    // The header band and its rule are painted whole by Paint: erasing them first would flicker.
+    RECT client;
+    ::GetClientRect(hwnd_, &client);
+    RECT below = {0, kHeaderHeight + kBevelHeight, client.right, client.bottom};
+    ::FillRect(dc, &below, ::GetSysColorBrush(COLOR_BTNFACE));
 }
 
 void TForm2::Paint() {
-    PAINTSTRUCT ps;
-    HDC dc = ::BeginPaint(hwnd_, &ps);
+    ScopedPaint paint(hwnd_);
     RECT client;
     ::GetClientRect(hwnd_, &client);
+    // The header band is drawn off screen and copied in one go.
+    BufferedPaint buffer(paint.get(), {0, 0, client.right, kHeaderHeight + kBevelHeight});
+    HDC dc = buffer.get();
     RECT header = {0, 0, client.right, kHeaderHeight};
     ::FillRect(dc, &header, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-    DrawBitmap(dc, emblem_, 0, 4);
-    DrawBitmap(dc, facebook_, facebookRect_.left, facebookRect_.top);
-    DrawBitmap(dc, twitter_, twitterRect_.left, twitterRect_.top);
+    DrawBitmap(dc, emblem_.get(), 0, 4);
+    const RECT facebook = HeaderPicture(client.right, kFacebookLeft);
+    const RECT tweet = HeaderPicture(client.right, kTweetLeft);
+    DrawBitmap(dc, facebook_.get(), facebook.left, facebook.top);
+    DrawBitmap(dc, twitter_.get(), tweet.left, tweet.top);
     RECT bevel = {0, kHeaderHeight, client.right, kHeaderHeight + kBevelHeight};
+    ::FillRect(dc, &bevel, ::GetSysColorBrush(COLOR_BTNFACE));
     ::DrawEdge(dc, &bevel, BDR_SUNKENOUTER, BF_TOP | BF_BOTTOM);
-    const HGDIOBJ old = ::SelectObject(dc, titleFont_);
+    ScopedSelection font(dc, titleFont_.get());
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
     ::TextOutW(dc, 65, 20, L"Tolvessa", 8);
-    ::SelectObject(dc, old);
-    ::EndPaint(hwnd_, &ps);
-}
-
-LRESULT TForm2::OnNotify(NMHDR* header) {
-    if (header->hwndFrom == lv_) {
-        if (header->code == LVN_GETDISPINFOW) {
-            auto* info = reinterpret_cast<NMLVDISPINFOW*>(header);
-            const auto row = static_cast<std::size_t>(info->item.iItem);
-            const auto column = static_cast<std::size_t>(info->item.iSubItem);
-            if ((info->item.mask & LVIF_TEXT) && row < list_.Count() && column < kColumnCount) {
-                lstrcpynW(info->item.pszText, Wide(list_.Row(row)[column]), info->item.cchTextMax);
-            }
-            return 0;
-        }
-        if (header->code == NM_CUSTOMDRAW) {
-            return OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(header));
-        }
-        return 0;
-    }
-    if (header->hwndFrom == ListView_GetHeader(lv_) &&
-        (header->code == HDN_ENDTRACKW || header->code == HDN_ENDTRACKA)) {
-        // The drag has not been applied yet; look at the widths once it has.
-        ::PostMessageW(hwnd_, kColumnDragEnded, 0, 0);
-    }
-    return 0;
-}
-
-LRESULT TForm2::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
-    switch (draw->nmcd.dwDrawStage) {
-        case CDDS_PREPAINT:
-            return CDRF_NOTIFYITEMDRAW;
-        case CDDS_ITEMPREPAINT: {
-            // LvAdvancedCustomDrawItem: the background of a suspicious row; the list paints it.
-            const auto index = static_cast<std::size_t>(draw->nmcd.dwItemSpec);
-            const DriverRow* row = index < list_.Count() ? &list_.Row(index) : nullptr;
-            if (HighlightRow(row, Checked(kHighlightSuspiciousModules2))) {
-                draw->clrTextBk = kHighlightColour;
-            }
-            return CDRF_DODEFAULT;
-        }
-        default:
-            return CDRF_DODEFAULT;
-    }
 }
 
 void TForm2::OnContextMenu(LPARAM position) {
-    POINT p = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
-    if (position == -1) {
-        // From the keyboard: at the selected row, or the list's corner.
-        RECT r = {};
-        const auto selected = SelectedRow();
-        if (selected) {
-            ListView_GetItemRect(lv_, static_cast<int>(*selected), &r, LVIR_LABEL);
-        }
-        p = {r.left, r.bottom};
-        ::ClientToScreen(lv_, &p);
-    }
+    // From the keyboard (-1): at the selected row, or the list's corner.
+    const POINT p = position == -1 ? lv_.KeyboardMenuPoint()
+                                   : POINT{static_cast<short>(LOWORD(position)),
+                                           static_cast<short>(HIWORD(position))};
     pmPopup();
-    ::TrackPopupMenu(pm_, TPM_RIGHTBUTTON, p.x, p.y, 0, hwnd_, nullptr);
+    ::TrackPopupMenu(pm_.get(), TPM_RIGHTBUTTON, p.x, p.y, 0, hwnd_, nullptr);
 }
 
 void TForm2::pmPopup() {
     const PopupEnabling e = PopupEnablingFor(SelectedRow().has_value(), list_.Count());
     auto enable = [this](UINT position, bool on) {
-        ::EnableMenuItem(pm_, position, MF_BYPOSITION | (on ? MF_ENABLED : MF_GRAYED));
+        ::EnableMenuItem(pm_.get(), position, MF_BYPOSITION | (on ? MF_ENABLED : MF_GRAYED));
     };
     enable(kPosShowProperties1, e.showFileProperties);
     enable(kPosOpenContainingFolder1, e.openContainingFolder);
@@ -628,10 +445,7 @@ void TForm2::pmPopup() {
 }
 
 std::optional<std::size_t> TForm2::SelectedRow() const {
-    const int index = ListView_GetNextItem(lv_, -1, LVNI_SELECTED);
-    if (index < 0 || static_cast<std::size_t>(index) >= list_.Count())
-        return std::nullopt;
-    return static_cast<std::size_t>(index);
+    return lv_.SelectedRow();
 }
 
 bool TForm2::Checked(UINT item) const {
@@ -653,9 +467,10 @@ void TForm2::FormShow() {
     LogModeActions actions;
     actions.argCount = [this] { return CmdLineArgCount(cmdLine_); };
     actions.arg = [this](int index) { return CmdLineArg(cmdLine_, index); };
-    actions.scan = [this] { Scan(); };
+    actions.scan = [this] { return Scan() == ScanResult::kCompleted; };
     actions.writeReport = [this](const Text& fileName) {
-        WriteDriverReport(reportFile_, fileName, list_, kTitle, kHostName, refresh_->StatusText());
+        return WriteDriverReport(reportFile_, fileName, list_, kTitle, kHostName,
+                                 refresh_->StatusText());
     };
     actions.pause = [](unsigned milliseconds) { ::Sleep(milliseconds); };
     bool closeAsked = false;
@@ -664,11 +479,17 @@ void TForm2::FormShow() {
         refresh_->Close();
         closeAsked = true;
     };
-    RunLogMode(actions);
+    logRun_ = true;
+    const LogModeOutcome outcome = RunLogMode(actions);
+    logRun_ = false;
+    exitCode_ = outcome.ExitCode();
     // The close requests are read by the message loop, after the last round: a later "-log"
-    // still scans and writes in full.
-    if (closeAsked && hwnd_)
+    // still scans and writes in full. One that reached the window during the run is carried out
+    // now.
+    if ((closeAsked || closeDeferred_) && hwnd_) {
+        closeDeferred_ = false;
         ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    }
 }
 
 void TForm2::Timer1Timer() {
@@ -678,32 +499,22 @@ void TForm2::Timer1Timer() {
 
 void TForm2::Button1Click() {
     refresh_->Run();
+    CloseIfDeferred();
+}
+
+bool TForm2::ScanUnderWay() const {
+    return logRun_ || list_.Scanning();
+}
+
+void TForm2::CloseIfDeferred() {
+    if (closeDeferred_ && hwnd_ && !ScanUnderWay()) {
+        closeDeferred_ = false;
+        ::SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+    }
 }
 
 void TForm2::Button4Click() {
-    if (list_.Count() == 0)
-        return;
-    // The report is put together before the dialog opens: it holds the list as it was now.
-    const Text text = JoinReportLines(
-        DriverReportLines(list_, kTitle, kHostName, refresh_->StatusText(), ReportStyle::kExport));
-
-    const Text desktop = GetSpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
-    wchar_t fileName[32768] = L"KernelDrivers";
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = L"Log File (*.log)\0*.log\0";
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = fileName;
-    dialog.nMaxFile = static_cast<DWORD>(std::size(fileName));
-    dialog.lpstrInitialDir = desktop.empty() ? nullptr : Wide(desktop);
-    dialog.lpstrTitle = L"Save file as...";
-    dialog.lpstrDefExt = L"log";
-    // Exactly "the file must exist": no overwrite prompt.
-    dialog.Flags = OFN_FILEMUSTEXIST;
-    if (!::GetSaveFileNameW(&dialog))
-        return;
-    WriteReportText(reportFile_, FromWide(fileName), text);
+    ExportDriverReport(hwnd_, reportFile_, list_, refresh_->StatusText());
 }
 
 void TForm2::HighlightSuspiciousModules2Click() {
@@ -725,13 +536,7 @@ void TForm2::About1Click() {
 }
 
 void TForm2::Homepage1Click() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_HOMEPAGE), u"", SW_SHOWNORMAL);
-}
-
-void TForm2::OpenDocument(const Text& name) {
-    const Text path = ExecutableFolder() + name;
-    if (FileExistsOnDisk(inventory_.Attributes(), path))
-        ShellLaunch(u"open", path, u"", SW_SHOW);
+    OpenAddress(TOLVESSA_U(TOLVESSA_HOMEPAGE), SW_SHOWNORMAL);
 }
 
 void TForm2::OpenChangelog1Click() {
@@ -743,33 +548,18 @@ void TForm2::OpenEULA1Click() {
 }
 
 void TForm2::imgFacebookLikeClick() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_FACEBOOK), u"", SW_SHOW);
+    OpenAddress(TOLVESSA_U(TOLVESSA_FACEBOOK), SW_SHOW);
 }
 
 void TForm2::imgTweetClick() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_TWITTER), u"", SW_SHOW);
+    OpenAddress(TOLVESSA_U(TOLVESSA_TWITTER), SW_SHOW);
 }
 
 void TForm2::CopyToClipboard(ClipboardItem item) {
     const auto selected = SelectedRow();
     if (!selected)
         return;  // the clipboard keeps its content
-    const Text text = ClipboardText(list_.Row(*selected), item);
-    ClipboardLock clipboard(hwnd_);
-    if (!clipboard.Open() || !::EmptyClipboard())
-        return;
-    const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
-    ScopedGlobal memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, bytes));
-    if (!memory)
-        return;
-    void* locked = ::GlobalLock(memory.get());
-    if (!locked)
-        return;
-    std::memcpy(locked, text.c_str(), bytes);
-    ::GlobalUnlock(memory.get());
-    // Once placed, the block belongs to the clipboard.
-    if (::SetClipboardData(CF_UNICODETEXT, memory.get()))
-        memory.release();
+    PutClipboardText(hwnd_, ClipboardText(list_.Row(*selected), item));
 }
 
 void TForm2::VerifyFileSignature1Click() {
@@ -783,7 +573,8 @@ void TForm2::PumpMessages() {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
-            // Leave the quit request for the message loop, and let the scan end.
+            // Leave the quit request for the message loop; a scan still runs to its end, while
+            // a copy of all drivers stops.
             ::PostQuitMessage(static_cast<int>(msg.wParam));
             closing_ = true;
             return;
@@ -799,7 +590,6 @@ ScanResult TForm2::Scan() {
     // The "Hide Microsoft Drivers" mark is read afresh for every module.
     ScanOperations ops = inventory_.Operations([this] { return Checked(kHideMicrosoftDrivers2); },
                                                [this] { PumpMessages(); });
-    ops.stopRequested = [this] { return closing_; };
 #ifdef TOLVESSA_TEST_SEAMS
     // Test builds only: a recorded module table named by TOLVESSA_MODULE_TABLE stands in for the
     // kernel's, so the end-to-end tests can list files of their own.

@@ -13,28 +13,30 @@
 #include "commands/file_commands.h"
 #include "inventory/driver_scan.h"
 #include "platform/win32/win32_file_commands.h"
+#include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_report_file.h"
 #include "report/driver_report.h"
 #include "shell/cmd_line.h"
 #include "shell/refresh_cycle.h"
 #include "shell/win32/about_window.h"
+#include "shell/win32/list_adapter.h"
+#include "shell/win32/window_base.h"
 
 namespace tolvessa::win32 {
 
-class TForm2 {
+class TForm2 : public WindowBase {
   public:
     TForm2();
-    ~TForm2();
-    TForm2(const TForm2&) = delete;
-    TForm2& operator=(const TForm2&) = delete;
+    ~TForm2() override;
 
     // Creates the window, hidden (FormCreate runs inside), then the hidden About window.
     // `application` is the program's own hidden top-level window, which owns the folder picker.
     bool Create(HINSTANCE instance, HWND application);
     // Runs FormShow, then displays the window.
     void Show(int showCommand);
-    HWND Handle() const { return hwnd_; }
+    // The process exit code: that of the unattended run, 0 for an interactive one.
+    int ExitCode() const { return exitCode_; }
 
     // Handlers.
     void FormCreate();
@@ -56,44 +58,42 @@ class TForm2 {
     void VerifyFileSignature1Click();
 
   private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void CreateControls();
     void CreateMenus();
     void Layout();
-    void ShareColumns();
     void Paint();
-    void OnCommand(UINT id);
-    LRESULT OnNotify(NMHDR* header);
-    LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
+    void EraseBackground(HDC dc);
+    // Runs the handler of a menu item or button; false for an unknown id.
+    bool OnCommand(UINT id);
     void OnContextMenu(LPARAM position);
-    void OpenDocument(const Text& name);
     std::optional<std::size_t> SelectedRow() const;
     bool Checked(UINT item) const;
     void ToggleCheck(UINT item);
     // Handles every window message already waiting, without waiting for more.
     void PumpMessages();
     ScanResult Scan();
+    // True while a scan fills the list, and for the whole unattended run.
+    bool ScanUnderWay() const;
+    // Carries out a close request that came while a scan was under way, once none is.
+    void CloseIfDeferred();
 
     HINSTANCE instance_ = nullptr;
-    HWND hwnd_ = nullptr;
-    HWND lv_ = nullptr;
     HWND progressBar1_ = nullptr;
     HWND button1_ = nullptr;
     HWND button4_ = nullptr;
     HWND statusBar1_ = nullptr;
-    HMENU mm_ = nullptr;
-    HMENU pm_ = nullptr;
-    HFONT font_ = nullptr;
-    HFONT titleFont_ = nullptr;
+    HMENU mm_ = nullptr;  // destroyed with the window
+    ScopedMenu pm_;
+    ScopedFont font_;
+    ScopedFont titleFont_;
     HICON icon_ = nullptr;
-    HBITMAP emblem_ = nullptr;
-    HBITMAP facebook_ = nullptr;
-    HBITMAP twitter_ = nullptr;
-    RECT facebookRect_ = {};
-    RECT twitterRect_ = {};
+    ScopedBitmap emblem_;
+    ScopedBitmap facebook_;
+    ScopedBitmap twitter_;
 
     DriverList list_;
+    DriverListAdapter lv_;
     std::unique_ptr<RefreshCycle> refresh_;
     TFrmAbout frmAbout_;
     Win32Inventory inventory_;
@@ -104,6 +104,9 @@ class TForm2 {
     std::unique_ptr<FileCommands> commands_;
     CmdLinePlatform cmdLine_;
     bool closing_ = false;
+    bool logRun_ = false;
+    bool closeDeferred_ = false;
+    int exitCode_ = 0;
 };
 
 }  // namespace tolvessa::win32

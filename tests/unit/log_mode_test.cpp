@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,17 +11,28 @@
 namespace tolvessa {
 namespace {
 
-// Actions that write down what they were asked to do, in order.
+// Actions that write down what they were asked to do, in order. The scans of the rounds listed
+// in `unreadRounds` (1, 2, ...) fail to read the table; writing to a name in `unwritable` fails.
 struct Recorder {
     std::vector<std::string> actions;
+    std::vector<int> unreadRounds;
+    std::vector<std::string> unwritable;
+    int scans = 0;
 
     LogModeActions Over(std::function<int()> count, std::function<Text(int)> arg) {
         LogModeActions a;
         a.argCount = std::move(count);
         a.arg = std::move(arg);
-        a.scan = [this] { actions.push_back("scan"); };
+        a.scan = [this] {
+            actions.push_back("scan");
+            ++scans;
+            return std::find(unreadRounds.begin(), unreadRounds.end(), scans) ==
+                   unreadRounds.end();
+        };
         a.writeReport = [this](const Text& name) {
-            actions.push_back("write " + TextToUtf8(name));
+            const std::string file = TextToUtf8(name);
+            actions.push_back("write " + file);
+            return std::find(unwritable.begin(), unwritable.end(), file) == unwritable.end();
         };
         a.pause = [this](unsigned ms) { actions.push_back("pause " + std::to_string(ms)); };
         a.close = [this] { actions.push_back("close"); };
@@ -60,9 +72,10 @@ std::vector<std::string> Rounds(const std::vector<std::string>& files) {
 TEST_P(LogModeTest, RunsOneRoundPerExactSwitch) {
     const LogCase& c = GetParam();
     Recorder recorder;
-    const bool found = RunLogMode(recorder.Over(c.args));
+    const LogModeOutcome outcome = RunLogMode(recorder.Over(c.args));
     EXPECT_EQ(recorder.actions, c.actions);
-    EXPECT_EQ(found, !c.actions.empty());
+    EXPECT_EQ(outcome.found, !c.actions.empty());
+    EXPECT_EQ(outcome.ExitCode(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -82,13 +95,13 @@ TEST(LogModeTest, ReadsTheCountOnce) {
     Recorder recorder;
     int countCalls = 0;
     std::vector<Text> args = {u"-log", u"a.log"};
-    const bool found = RunLogMode(recorder.Over(
+    const LogModeOutcome outcome = RunLogMode(recorder.Over(
         [&] {
             ++countCalls;
             return 2;
         },
         [&args](int i) { return i >= 1 && i <= 2 ? args[i - 1] : Text(); }));
-    EXPECT_TRUE(found);
+    EXPECT_TRUE(outcome.found);
     EXPECT_EQ(countCalls, 1);
 }
 
@@ -101,10 +114,56 @@ TEST(LogModeTest, OverTheCommandLine) {
     platform.modulePath = [] { return Text(u"C:\\Program Files\\prog.exe"); };
 
     Recorder recorder;
-    EXPECT_TRUE(RunLogMode(recorder.Over([&] { return CmdLineArgCount(platform); },
-                                         [&](int i) { return CmdLineArg(platform, i); })));
+    recorder.unwritable = {""};
+    const LogModeOutcome outcome = RunLogMode(recorder.Over(
+        [&] { return CmdLineArgCount(platform); }, [&](int i) { return CmdLineArg(platform, i); }));
+    EXPECT_TRUE(outcome.found);
     EXPECT_EQ(recorder.actions, Rounds({"C:\\My Logs\\k.log", ""}));
+    EXPECT_EQ(outcome.ExitCode(), kExitReportUnwritten);
 }
+
+// Failures of any round end up in the exit code; no failure stops a later round.
+struct FailureCase {
+    const char* name;
+    std::vector<Text> args;
+    std::vector<int> unreadRounds;
+    std::vector<std::string> unwritable;
+    int exitCode;
+};
+
+class LogModeFailureTest : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(LogModeFailureTest, EveryRoundRunsAndTheCodeTellsWhatFailed) {
+    const FailureCase& c = GetParam();
+    Recorder recorder;
+    recorder.unreadRounds = c.unreadRounds;
+    recorder.unwritable = c.unwritable;
+    const LogModeOutcome outcome = RunLogMode(recorder.Over(c.args));
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < c.args.size(); ++i) {
+        if (c.args[i] == u"-log")
+            files.push_back(i + 1 < c.args.size() ? TextToUtf8(c.args[i + 1]) : "");
+    }
+    EXPECT_EQ(recorder.actions, Rounds(files));
+    EXPECT_TRUE(outcome.found);
+    EXPECT_EQ(outcome.ExitCode(), c.exitCode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogModeFailureTest,
+    ::testing::Values(
+        FailureCase{"all_written", {u"-log", u"a.log", u"-log", u"b.log"}, {}, {}, 0},
+        FailureCase{"table_unread", {u"-log", u"a.log"}, {1}, {}, 1},
+        FailureCase{"table_unread_in_a_later_round", {u"-log", u"a.log", u"-log", u"b.log"}, {2},
+                    {}, 1},
+        FailureCase{"no_path", {u"-log"}, {}, {""}, 2},
+        FailureCase{"unwritable_path", {u"-log", u"Z:\\no\\x.log"}, {}, {"Z:\\no\\x.log"}, 2},
+        FailureCase{"first_report_unwritten", {u"-log", u"a.log", u"-log", u"b.log"}, {},
+                    {"a.log"}, 2},
+        FailureCase{"both_in_one_round", {u"-log", u"a.log"}, {1}, {"a.log"}, 3},
+        FailureCase{"both_in_different_rounds", {u"-log", u"a.log", u"-log", u"b.log"}, {1},
+                    {"b.log"}, 3}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace tolvessa
