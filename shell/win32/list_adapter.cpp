@@ -26,11 +26,11 @@ DriverListAdapter::~DriverListAdapter() {
 }
 
 HWND DriverListAdapter::Create(HWND parent, HINSTANCE instance, int id, HFONT font) {
-    lv_ = ::CreateWindowExW(
-        WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-        WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_OWNERDATA |
-            LVS_NOSORTHEADER,
-        0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    lv_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
+                                LVS_OWNERDATA | LVS_NOSORTHEADER,
+                            0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                            instance, nullptr);
     if (!lv_)
         return nullptr;
     ::SendMessageW(lv_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -62,8 +62,8 @@ HWND DriverListAdapter::Create(HWND parent, HINSTANCE instance, int id, HFONT fo
     return lv_;
 }
 
-LRESULT CALLBACK DriverListAdapter::Subclass(HWND hwnd, UINT message, WPARAM wParam,
-                                             LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+LRESULT CALLBACK DriverListAdapter::Subclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                             UINT_PTR, DWORD_PTR self) {
     auto* adapter = reinterpret_cast<DriverListAdapter*>(self);
     switch (message) {
         case WM_SIZE: {

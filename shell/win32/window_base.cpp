@@ -14,7 +14,8 @@ WindowBase::~WindowBase() {
     }
 }
 
-bool WindowBase::RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style, HICON icon) {
+bool WindowBase::RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style,
+                                     HICON icon) {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     wc.style = style;

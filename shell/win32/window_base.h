@@ -23,7 +23,8 @@ class WindowBase {
 
   protected:
     // Registers the window class `name`, whose windows are served by OnMessage().
-    static bool RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style, HICON icon);
+    static bool RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style,
+                                    HICON icon);
     // Creates the window of a class registered above, for this object.
     bool CreateFor(DWORD exStyle, const wchar_t* className, const wchar_t* caption, DWORD style,
                    const RECT& frame, HWND owner, HMENU menu, HINSTANCE instance);

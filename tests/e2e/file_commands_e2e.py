@@ -14,7 +14,6 @@ Enter, as a user would.
 import argparse
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -31,29 +30,6 @@ ARGS = None
 # chooses them, by a WM_COMMAND to the main window).
 SHOW_PROPERTIES, OPEN_FOLDER, SEARCH_FILE_NAME = 1101, 1102, 1109
 COPY_ALL, COPY_SELECTED, DELETE, DELETE_ON_REBOOT = 1113, 1114, 1115, 1116
-
-
-def module_table(paths):
-    """The kernel's module table (32-bit layout) for these paths, in this order."""
-    data = struct.pack("<I", len(paths))
-    for i, path in enumerate(paths):
-        entry = bytearray(284)
-        struct.pack_into("<III", entry, 8, 0x80000000 + i * 0x10000, 0x1000, 0)
-        struct.pack_into("<H", entry, 20, i)
-        raw = path.encode("cp1252")[:256]
-        entry[28:28 + len(raw)] = raw
-        data += bytes(entry)
-    return data
-
-
-def desktop_folder():
-    """The host folder behind the prefix's desktop, which the folder picker shows as its root."""
-    users = os.path.join(wine_run.WINEPREFIX, "drive_c", "users")
-    for user in sorted(os.listdir(users)):
-        desktop = os.path.join(users, user, "Desktop")
-        if user != "Public" and os.path.isdir(desktop):
-            return os.path.realpath(desktop)
-    raise AssertionError("no desktop folder in the prefix")
 
 
 class FileCommandsTest(unittest.TestCase):
@@ -78,7 +54,7 @@ class FileCommandsTest(unittest.TestCase):
         kernel = ["\\??\\" + p for p in cls.paths] + ["tolvessa-nowhere.sys"]
         cls.table = os.path.join(root, "modules.bin")
         with open(cls.table, "wb") as f:
-            f.write(module_table(kernel))
+            f.write(wine_run.module_table(kernel))
         cls.shell_log = os.path.join(root, "shell.log")
         env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(cls.table),
                    TOLVESSA_SHELL_LOG=wine_run.windows_path(cls.shell_log))
@@ -150,7 +126,7 @@ class FileCommandsTest(unittest.TestCase):
                         "the picker to close")
 
     def new_target(self, name):
-        folder = os.path.join(desktop_folder(), name)
+        folder = os.path.join(wine_run.desktop_folder(), name)
         os.makedirs(folder, exist_ok=True)
         self.targets.append(folder)
         return folder

@@ -7,7 +7,15 @@ every module against the host build's scan of the same module table over the sam
 digests computed here. A run that writes nothing fails: under a prefix that cannot run 32-bit
 code Wine exits 0 without running anything.
 
-    log_mode_e2e.py --exe Tolvessa.exe --host-scan tolvessa_scan
+The test build (TolvessaTestable.exe, which lists the modules of a recorded table named by
+TOLVESSA_MODULE_TABLE) covers what Wine's three modules cannot: a table that cannot be read, and
+a scan long enough to be asked to close in the middle.
+
+Exit codes: 0 every report written; 1 the module table could not be read; 2 a report could not
+be written; 3 both.
+
+    log_mode_e2e.py --exe Tolvessa.exe --testable TolvessaTestable.exe --probe tolvessa_probe.exe
+                    --host-scan tolvessa_scan
 """
 import argparse
 import hashlib
@@ -15,6 +23,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -58,9 +67,26 @@ class LogModeTest(unittest.TestCase):
     def tearDown(self):
         self.tmp.cleanup()
 
-    def run_exe(self, *args):
-        code = wine_run.run_exe(ARGS.exe, args, cwd=self.dir)
-        self.assertEqual(code, 0)
+    def run_exe(self, *args, code=0):
+        self.assertEqual(wine_run.run_exe(ARGS.exe, args, cwd=self.dir), code)
+
+    def table(self, paths):
+        """A recorded module table in the test folder; its Windows path."""
+        path = os.path.join(self.dir, "modules.bin")
+        with open(path, "wb") as f:
+            f.write(wine_run.module_table(paths))
+        return path
+
+    def start_testable(self, table, *args):
+        env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
+        return subprocess.Popen(["wine", ARGS.testable] + list(args), cwd=self.dir, env=env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def probe(self, *args):
+        return subprocess.run(["wine", ARGS.probe] + list(args), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=60).returncode
 
     def files(self):
         return sorted(os.listdir(self.dir))
@@ -114,23 +140,71 @@ class LogModeTest(unittest.TestCase):
         self.assertEqual(b, a + a)
 
     def test_log_alone_and_log_log(self):
-        self.run_exe("-log")
+        # No path: nothing written, and the exit code says so.
+        self.run_exe("-log", code=2)
         self.assertEqual(self.files(), [])
         # The first report goes to a file named "-log"; the second "-log" has no path.
-        self.run_exe("-log", "-log")
+        self.run_exe("-log", "-log", code=2)
         self.assertEqual(self.files(), ["-log"])
         _, blocks = blocks_of(wine_run.read_report(os.path.join(self.dir, "-log")))
         self.assertEqual(len(blocks), 3)
 
-    def test_unwritable_path_is_silent(self):
-        self.run_exe("-log", wine_run.windows_path(os.path.join(self.dir, "no", "such", "x.log")))
+    def test_unwritable_path_is_silent_but_the_exit_code_tells(self):
+        self.run_exe("-log", wine_run.windows_path(os.path.join(self.dir, "no", "such", "x.log")),
+                     code=2)
         self.assertEqual(self.files(), [])
+
+    def test_unreadable_module_table_leaves_an_older_report_and_says_so(self):
+        older = os.path.join(self.dir, "out.log")
+        with open(older, "w") as f:
+            f.write("an older report\n")
+        missing = os.path.join(self.dir, "no-such-table.bin")
+        program = self.start_testable(missing, "-log", wine_run.windows_path(older))
+        # No table, so no rows and no report: both failures.
+        self.assertEqual(program.wait(timeout=120), 3)
+        with open(older) as f:
+            self.assertEqual(f.read(), "an older report\n")
+
+    def test_table_unread_in_a_later_round_only(self):
+        table = self.table(["\\SystemRoot\\system32\\hal.dll"] * 2)
+        program = self.start_testable(table, "-log", "a.log", "-log", "b.log")
+        # The first round writes a.log and pauses for a second; the table goes meanwhile, so the
+        # second round cannot read it, and b.log holds the first round's rows.
+        end = time.time() + 60
+        while not os.path.exists(os.path.join(self.dir, "a.log")) and time.time() < end:
+            time.sleep(0.02)
+        os.remove(table)
+        self.assertEqual(program.wait(timeout=120), 1)
+        _, a = blocks_of(wine_run.read_report(os.path.join(self.dir, "a.log")))
+        _, b = blocks_of(wine_run.read_report(os.path.join(self.dir, "b.log")))
+        self.assertEqual(len(a), 2)
+        self.assertEqual(b, a)
+
+    def test_close_during_the_scan_waits_for_the_whole_report(self):
+        count = 4000  # a scan of some seconds
+        table = self.table(["\\SystemRoot\\system32\\hal.dll"] * count)
+        out = os.path.join(self.dir, "out.log")
+        program = self.start_testable(table, "-log", wine_run.windows_path(out))
+        # The hidden main window exists from before the scan; a close request posted to it is
+        # read by the scan's message handling.
+        end = time.time() + 60
+        while self.probe("close", "TForm2") != 0:
+            self.assertLess(time.time(), end, "no main window")
+            self.assertIsNone(program.poll(), "the program ended before it was asked to close")
+            time.sleep(0.1)
+        self.assertFalse(os.path.exists(out), "the close came after the scan: make it longer")
+        self.assertEqual(program.wait(timeout=300), 0)
+        _, blocks = blocks_of(wine_run.read_report(out))
+        self.assertEqual(len(blocks), count)
+        self.assertEqual([b[0] for b in blocks], [str(i) for i in range(count)])
 
 
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--testable", required=True)
+    parser.add_argument("--probe", required=True)
     parser.add_argument("--host-scan", required=True)
     ARGS, rest = parser.parse_known_args()
     if not wine_run.WINEPREFIX:

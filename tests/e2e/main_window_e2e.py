@@ -26,6 +26,8 @@ LABELS = ["Load Order: ", "Image Name: ", "Base Address: ", "Image Size: ", "Pub
           "Description: ", "Version: ", "MD5 Hash: ", "Hidden: ", "Exists: "]
 HIGHLIGHT = (227, 191, 136)  # 0x0088BFE3 in 0x00BBGGRR
 ROW_HEIGHT = 14
+WS_CAPTION, WS_SYSMENU, WS_THICKFRAME = 0x00C00000, 0x00080000, 0x00040000
+WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_EX_DLGMODALFRAME = 0x00020000, 0x00010000, 0x00000001
 
 
 class MainWindowTest(unittest.TestCase):
@@ -165,12 +167,34 @@ class MainWindowTest(unittest.TestCase):
         self.g.wait_for(lambda: not wine_run.find_windows("Save file as...", timeout=0.5),
                         30, "the dialog to close")
         time.sleep(1.0)
-        lines = wine_run.read_report(target)
-        rows = self.g.rows()
+        self.assertEqual(wine_run.read_report(target), self.export_report_lines())
+
+    def export_report_lines(self):
+        """What "Export" writes for the rows on the screen now."""
         expected = ["Corvane Tolvessa", "www.corvane.example", "", "3 Modules Loaded", "", ""]
-        for row in rows:
+        for row in self.g.rows():
             expected += [label + cell for label, cell in zip(LABELS, row)] + [""]
-        self.assertEqual(lines, expected)
+        return expected
+
+    def test_5a_export_to_the_proposed_name_makes_the_file(self):
+        # The dialog proposes "KernelDrivers" on the desktop, where no such file is yet.
+        target = os.path.join(wine_run.desktop_folder(), "KernelDrivers.log")
+        self.assertFalse(os.path.exists(target), "move %s away for this test" % target)
+        try:
+            button = self.g.control("Button")
+            self.g.click(button[0] + 156 - 9 + 70, button[1] + 13)
+            dialog = wine_run.find_windows("Save file as...", timeout=30)
+            self.assertTrue(dialog, "no save dialog")
+            self.g.xdo("windowfocus", "--sync", dialog[0])
+            self.g.xdo("key", "Return")
+            self.g.wait_for(lambda: not wine_run.find_windows("Save file as...", timeout=0.5),
+                            30, "the dialog to close")
+            self.g.wait_for(lambda: os.path.exists(target), 10, "the report")
+            time.sleep(0.5)
+            self.assertEqual(wine_run.read_report(target), self.export_report_lines())
+        finally:
+            if os.path.exists(target):
+                os.remove(target)
 
     def test_6_about_is_centred_over_the_main_window(self):
         for move in (None, (-40, -60)):
@@ -184,6 +208,11 @@ class MainWindowTest(unittest.TestCase):
                                     self.g.rect("TFrmAbout"), 30, "the About window")
             main = self.g.rect("TForm2")
             self.assertEqual(about[6:8], (514, 288))
+            # A single fixed border, with only the system menu and the close box.
+            style, ex_style = (int(v, 16) for v in self.g.probe("styles", "TFrmAbout")[0].split())
+            self.assertEqual(style & (WS_CAPTION | WS_SYSMENU), WS_CAPTION | WS_SYSMENU)
+            self.assertEqual(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0)
+            self.assertEqual(ex_style & WS_EX_DLGMODALFRAME, 0)
             width, height = about[2] - about[0], about[3] - about[1]
             left = max(0, main[0] + int((main[2] - main[0] - width) / 2))
             top = max(0, main[1] + int((main[3] - main[1] - height) / 2))

@@ -2,7 +2,9 @@
    program's main window from outside (status text, list rows, selection, menu states), the way
    an accessibility tool would, and prints it as UTF-8.
 
-     probe status | rows | selected | box | press CAPTION | command ID | foreground | rect CLASS | control CLASS */
+     probe status | rows | count | selected | box | press CAPTION | command ID | foreground
+           | rect CLASS | control CLASS | styles CLASS | columns | size CLASS WIDTH HEIGHT
+           | close CLASS | watch */
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
@@ -39,19 +41,68 @@ static void CloseRemote(Remote* r) {
     if (r->process) CloseHandle(r->process);
 }
 
-static int Status(void) {
+/* The status bar's text into `text` (1024 characters); 0 when there is no bar. */
+static int ReadStatus(wchar_t* text) {
     HWND bar = Child(MainWindow(), STATUSCLASSNAMEW);
-    if (!bar) return 1;
+    if (!bar) return 0;
     Remote r = {0};
-    wchar_t text[1024] = {0};
-    if (!OpenRemote(bar, sizeof text, &r)) return 1;
+    if (!OpenRemote(bar, 1024 * sizeof(wchar_t), &r)) return 0;
     /* A bar in simple mode answers for its one part under index 0. */
     SendMessageW(bar, SB_GETTEXTW, 0, (LPARAM)r.remote);
-    ReadProcessMemory(r.process, r.remote, text, sizeof text - sizeof(wchar_t), NULL);
+    ReadProcessMemory(r.process, r.remote, text, 1023 * sizeof(wchar_t), NULL);
     CloseRemote(&r);
+    return 1;
+}
+
+static int Status(void) {
+    wchar_t text[1024] = {0};
+    if (!ReadStatus(text)) return 1;
     PrintWide(text);
     printf("\n");
     return 0;
+}
+
+/* Follows the main window until it is gone, reading its row count and status text as often as
+   it answers; prints the largest count seen and the last status text: "count<TAB>status". */
+static int Watch(void) {
+    int most = -1;
+    wchar_t last[1024] = {0};
+    for (;;) {
+        HWND list = Child(MainWindow(), WC_LISTVIEWW);
+        wchar_t text[1024] = {0};
+        if (!list) break;
+        const int count = (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+        if (!IsWindow(list) || !ReadStatus(text)) break;
+        if (count > most) most = count;
+        lstrcpyW(last, text);
+    }
+    printf("%d\t", most);
+    PrintWide(last);
+    printf("\n");
+    return 0;
+}
+
+/* The list's client width, whether it shows each scroll bar, and its column widths:
+   "clientWidth vscroll hscroll width1 width2 ...". */
+static int Columns(void) {
+    HWND list = Child(MainWindow(), WC_LISTVIEWW);
+    if (!list) return 1;
+    RECT client;
+    GetClientRect(list, &client);
+    const LONG style = GetWindowLongW(list, GWL_STYLE);
+    printf("%ld %d %d", client.right, (style & WS_VSCROLL) ? 1 : 0, (style & WS_HSCROLL) ? 1 : 0);
+    HWND header = (HWND)SendMessageW(list, LVM_GETHEADER, 0, 0);
+    const int columns = (int)SendMessageW(header, HDM_GETITEMCOUNT, 0, 0);
+    for (int c = 0; c < columns; ++c)
+        printf(" %d", (int)SendMessageW(list, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0));
+    printf("\n");
+    return 0;
+}
+
+static HWND TopLevel(const char* cls) {
+    wchar_t wide[64];
+    MultiByteToWideChar(CP_UTF8, 0, cls, -1, wide, 64);
+    return FindWindowW(wide, NULL);
 }
 
 static int Rows(void) {
@@ -82,6 +133,13 @@ static int Rows(void) {
     return 0;
 }
 
+static int Count(void) {
+    HWND list = Child(MainWindow(), WC_LISTVIEWW);
+    if (!list) return 1;
+    printf("%d\n", (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    return 0;
+}
+
 static int Selected(void) {
     HWND list = Child(MainWindow(), WC_LISTVIEWW);
     if (!list) return 1;
@@ -103,11 +161,7 @@ static int PrintRect(HWND window) {
     return 0;
 }
 
-static int Rect(const char* cls) {
-    wchar_t wide[64];
-    MultiByteToWideChar(CP_UTF8, 0, cls, -1, wide, 64);
-    return PrintRect(FindWindowW(wide, NULL));
-}
+static int Rect(const char* cls) { return PrintRect(TopLevel(cls)); }
 
 /* A child control of the main window, by class. */
 static int Control(const char* cls) {
@@ -188,6 +242,29 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!strcmp(argv[1], "rect") && argc > 2) return Rect(argv[2]);
+    if (!strcmp(argv[1], "count")) return Count();
+    if (!strcmp(argv[1], "watch")) return Watch();
+    if (!strcmp(argv[1], "columns")) return Columns();
+    /* The window styles of a top-level window: "style exStyle" in hexadecimal. */
+    if (!strcmp(argv[1], "styles") && argc > 2) {
+        HWND window = TopLevel(argv[2]);
+        if (!window) return 1;
+        printf("%08lx %08lx\n", (unsigned long)GetWindowLongW(window, GWL_STYLE),
+               (unsigned long)GetWindowLongW(window, GWL_EXSTYLE));
+        return 0;
+    }
+    /* The outer size of a top-level window, as dragging its frame would set it. */
+    if (!strcmp(argv[1], "size") && argc > 4) {
+        HWND window = TopLevel(argv[2]);
+        if (!window) return 1;
+        return SetWindowPos(window, NULL, 0, 0, atoi(argv[3]), atoi(argv[4]),
+                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE) ? 0 : 1;
+    }
+    /* A close request, as the close box or another program sends it; hidden windows too. */
+    if (!strcmp(argv[1], "close") && argc > 2) {
+        HWND window = TopLevel(argv[2]);
+        return window && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
     if (!strcmp(argv[1], "control") && argc > 2) return Control(argv[2]);
     return 2;
 }

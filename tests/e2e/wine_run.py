@@ -1,5 +1,6 @@
 """Running Tolvessa.exe under Wine for end-to-end tests: paths, processes, report files."""
 import os
+import struct
 import subprocess
 import time
 
@@ -16,6 +17,29 @@ def run_exe(exe, args, cwd, timeout=120):
     proc = subprocess.run(["wine", exe] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
     return proc.returncode
+
+
+def module_table(paths):
+    """The kernel's module table (32-bit layout) for these paths, in this order."""
+    data = struct.pack("<I", len(paths))
+    for i, path in enumerate(paths):
+        entry = bytearray(284)
+        struct.pack_into("<III", entry, 8, 0x80000000 + i * 0x10000, 0x1000, 0)
+        struct.pack_into("<H", entry, 20, i)
+        raw = path.encode("cp1252")[:256]
+        entry[28:28 + len(raw)] = raw
+        data += bytes(entry)
+    return data
+
+
+def desktop_folder():
+    """The host folder behind the prefix's desktop, which the shell's dialogs start in."""
+    users = os.path.join(WINEPREFIX, "drive_c", "users")
+    for user in sorted(os.listdir(users)):
+        desktop = os.path.join(users, user, "Desktop")
+        if user != "Public" and os.path.isdir(desktop):
+            return os.path.realpath(desktop)
+    raise AssertionError("no desktop folder in the prefix")
 
 
 def read_report(path):

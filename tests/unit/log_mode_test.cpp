@@ -26,8 +26,7 @@ struct Recorder {
         a.scan = [this] {
             actions.push_back("scan");
             ++scans;
-            return std::find(unreadRounds.begin(), unreadRounds.end(), scans) ==
-                   unreadRounds.end();
+            return std::find(unreadRounds.begin(), unreadRounds.end(), scans) == unreadRounds.end();
         };
         a.writeReport = [this](const Text& name) {
             const std::string file = TextToUtf8(name);
@@ -154,15 +153,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"all_written", {u"-log", u"a.log", u"-log", u"b.log"}, {}, {}, 0},
         FailureCase{"table_unread", {u"-log", u"a.log"}, {1}, {}, 1},
-        FailureCase{"table_unread_in_a_later_round", {u"-log", u"a.log", u"-log", u"b.log"}, {2},
-                    {}, 1},
+        FailureCase{
+            "table_unread_in_a_later_round", {u"-log", u"a.log", u"-log", u"b.log"}, {2}, {}, 1},
         FailureCase{"no_path", {u"-log"}, {}, {""}, 2},
         FailureCase{"unwritable_path", {u"-log", u"Z:\\no\\x.log"}, {}, {"Z:\\no\\x.log"}, 2},
-        FailureCase{"first_report_unwritten", {u"-log", u"a.log", u"-log", u"b.log"}, {},
-                    {"a.log"}, 2},
+        FailureCase{
+            "first_report_unwritten", {u"-log", u"a.log", u"-log", u"b.log"}, {}, {"a.log"}, 2},
         FailureCase{"both_in_one_round", {u"-log", u"a.log"}, {1}, {"a.log"}, 3},
-        FailureCase{"both_in_different_rounds", {u"-log", u"a.log", u"-log", u"b.log"}, {1},
-                    {"b.log"}, 3}),
+        FailureCase{
+            "both_in_different_rounds", {u"-log", u"a.log", u"-log", u"b.log"}, {1}, {"b.log"}, 3}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

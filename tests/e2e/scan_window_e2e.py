@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Long scans in the main window of the test build (TolvessaTestable.exe, which lists the modules
+of a recorded table named by TOLVESSA_MODULE_TABLE) under Wine and Xvfb: "Exit" chosen during a
+refresh lets the scan finish before the program ends, and the shared columns keep filling the
+list when its vertical scroll bar comes and goes.
+
+    scan_window_e2e.py --exe TolvessaTestable.exe --probe tolvessa_probe.exe --shots DIR
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gui  # noqa: E402
+import wine_run  # noqa: E402
+
+ARGS = None
+# Menu and button ids, as the window's WM_COMMAND carries them.
+REFRESH, EXIT, HIDE_MICROSOFT = 101, 1003, 1005
+# Wine's hal.dll: a real file whose publisher is "Microsoft Corporation".
+HAL = "\\SystemRoot\\system32\\hal.dll"
+
+
+class ScanWindowTest(unittest.TestCase):
+    def setUp(self):
+        self.g = gui.Gui(ARGS.exe, ARGS.probe, ARGS.shots)
+        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-scan-")
+        self.app = None
+
+    def tearDown(self):
+        if self.app and self.app.poll() is None:
+            self.app.kill()
+            self.app.wait(timeout=30)
+        self.tmp.cleanup()
+
+    def start(self, rows):
+        table = os.path.join(self.tmp.name, "modules.bin")
+        with open(table, "wb") as f:
+            f.write(wine_run.module_table([HAL] * rows))
+        env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
+        self.app = subprocess.Popen(["wine", ARGS.exe], cwd=self.tmp.name, env=env,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+        ids = wine_run.find_windows("Corvane Tolvessa v", timeout=60)
+        self.assertTrue(ids, "the main window did not come up")
+        return ids[0]
+
+    def count(self):
+        text, code = self.g.probe("count")
+        return int(text.strip()) if code == 0 and text.strip() else -1
+
+    def test_exit_during_the_first_refresh_lets_the_scan_finish(self):
+        rows = 4000
+        self.start(rows)
+        self.g.wait_for(lambda: self.count() > 0, 60, "the first rows")
+        # Follows the window from now until it is gone.
+        watch = subprocess.Popen(["wine", ARGS.probe, "watch"], stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        at_exit = self.count()
+        self.assertEqual(self.g.probe("command", str(EXIT))[1], 0)
+        self.assertLess(at_exit, rows // 2, "the scan was too short to be cut")
+        self.assertEqual(self.app.wait(timeout=300), 0)
+        out, _ = watch.communicate(timeout=60)
+        most, _, status = out.decode("utf-8", "replace").strip().partition("\t")
+        # The window answers between modules: the last time before the last module, or after
+        # the scan ("   4000 Modules Loaded") when it is read in time.
+        self.assertGreaterEqual(int(most), rows - 1, status)
+        self.assertIn(status, ("   Scanning...", "   %d Modules Loaded" % rows))
+
+    def test_columns_fill_the_list_when_its_scroll_bar_comes(self):
+        rows = 60  # more than the list shows: a vertical scroll bar
+        window = self.start(rows)
+        self.g.wait_status("   %d Modules Loaded" % rows)
+        # Hide the Microsoft files: an empty list, no vertical scroll bar. Widened then, the
+        # columns are shared over the whole width.
+        self.g.probe("command", str(HIDE_MICROSOFT))
+        self.g.wait_status("   0 Modules Loaded")
+        self.assertEqual(self.g.probe("size", "TForm2", "1500", "600")[1], 0)
+        time.sleep(1.0)
+        empty = [int(v) for v in self.g.probe("columns")[0].split()]
+        self.assertEqual(empty[1:3], [0, 0], "no scroll bar on the empty list")
+        self.assertEqual(sum(empty[3:]), empty[0])
+        # The rows come back, and with them the vertical scroll bar: the columns give up its
+        # width instead of making the list scroll sideways.
+        self.g.probe("command", str(HIDE_MICROSOFT))
+        self.g.wait_status("   %d Modules Loaded" % rows)
+        time.sleep(1.0)
+        full = [int(v) for v in self.g.probe("columns")[0].split()]
+        self.g.screenshot("columns-with-vertical-scroll-bar", window)
+        self.assertEqual(full[1:3], [1, 0], "a vertical and no horizontal scroll bar")
+        self.assertLess(full[0], empty[0])
+        self.assertGreater(full[0], 1285, "wide enough for the shared columns to grow")
+        self.assertEqual(sum(full[3:]), full[0])
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--shots", required=True)
+    ARGS, rest = parser.parse_known_args()
+    if not wine_run.WINEPREFIX:
+        sys.exit("WINEPREFIX is not set")
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
