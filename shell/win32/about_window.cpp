@@ -117,13 +117,6 @@ LRESULT TFrmAbout::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // Closing only hides the window, keeping it for the next showing.
             shown_ = false;
             return 0;
-        case WM_SETCURSOR:
-            if (SetLinkCursor(wParam, lParam))
-                return TRUE;
-            break;
-        case WM_LBUTTONUP:
-            ClickLink(lParam);
-            return 0;
         default:
             break;
     }
@@ -168,14 +161,6 @@ void TFrmAbout::Label3Click() {
 
 void TFrmAbout::Label4Click() {
     OpenDocument(u"EULA.txt");
-}
-
-void TFrmAbout::imgFacebookLikeClick() {
-    OpenAddress(TOLVESSA_U(TOLVESSA_FACEBOOK), SW_SHOW);
-}
-
-void TFrmAbout::imgTweetClick() {
-    OpenAddress(TOLVESSA_U(TOLVESSA_TWITTER), SW_SHOW);
 }
 
 }  // namespace tolvessa::win32

@@ -21,8 +21,6 @@ class TFrmAbout : public WindowBase {
 
     void Label3Click();
     void Label4Click();
-    void imgFacebookLikeClick();
-    void imgTweetClick();
 
   private:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

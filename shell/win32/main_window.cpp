@@ -288,13 +288,6 @@ LRESULT TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 return 0;
             }
             break;
-        case WM_SETCURSOR:
-            if (SetLinkCursor(wParam, lParam))
-                return TRUE;
-            break;
-        case WM_LBUTTONUP:
-            ClickLink(lParam);
-            return 0;
         case WM_CLOSE:
             // A scan always runs to its end: a close asked for meanwhile waits for it.
             if (ScanUnderWay()) {
@@ -545,14 +538,6 @@ void TForm2::OpenChangelog1Click() {
 
 void TForm2::OpenEULA1Click() {
     OpenDocument(u"EULA.txt");
-}
-
-void TForm2::imgFacebookLikeClick() {
-    OpenAddress(TOLVESSA_U(TOLVESSA_FACEBOOK), SW_SHOW);
-}
-
-void TForm2::imgTweetClick() {
-    OpenAddress(TOLVESSA_U(TOLVESSA_TWITTER), SW_SHOW);
 }
 
 void TForm2::CopyToClipboard(ClipboardItem item) {

@@ -52,8 +52,6 @@ class TForm2 : public WindowBase {
     void Homepage1Click();
     void OpenChangelog1Click();
     void OpenEULA1Click();
-    void imgFacebookLikeClick();
-    void imgTweetClick();
     void CopyToClipboard(ClipboardItem item);  // EntireLine1Click ... MD5hash2Click
     void VerifyFileSignature1Click();
 

@@ -3,6 +3,7 @@
 #include "inventory/file_queries.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_shell.h"
+#include "shell/product.h"
 
 namespace tolvessa::win32 {
 
@@ -49,6 +50,10 @@ LRESULT CALLBACK WindowBase::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
     }
     if (!self)
         return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_SETCURSOR && self->SetLinkCursor(wParam, lParam))
+        return TRUE;
+    if (message == WM_LBUTTONUP && self->ClickLink(lParam))
+        return 0;
     const LRESULT result = self->OnMessage(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         // The window is gone: the object no longer answers for it.
@@ -83,14 +88,23 @@ bool WindowBase::SetLinkCursor(WPARAM wParam, LPARAM lParam) const {
     return false;
 }
 
-void WindowBase::ClickLink(LPARAM lParam) const {
+bool WindowBase::ClickLink(LPARAM lParam) const {
     const POINT p = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
     for (std::size_t i = 0; i < linkAreas_.size() && i < linkClicks_.size(); ++i) {
         if (::PtInRect(&linkAreas_[i], p)) {
             linkClicks_[i]();
-            return;
+            return true;
         }
     }
+    return false;
+}
+
+void WindowBase::imgFacebookLikeClick() {
+    OpenAddress(TOLVESSA_U(TOLVESSA_FACEBOOK), SW_SHOW);
+}
+
+void WindowBase::imgTweetClick() {
+    OpenAddress(TOLVESSA_U(TOLVESSA_TWITTER), SW_SHOW);
 }
 
 void OpenAddress(const Text& address, int showCommand) {

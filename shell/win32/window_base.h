@@ -21,6 +21,10 @@ class WindowBase {
 
     HWND Handle() const { return hwnd_; }
 
+    // The Facebook and Twitter pictures, which both windows show.
+    void imgFacebookLikeClick();
+    void imgTweetClick();
+
   protected:
     // Registers the window class `name`, whose windows are served by OnMessage().
     static bool RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style,
@@ -33,18 +37,19 @@ class WindowBase {
     // destroys its window in its own destructor, while it can still answer.
     virtual LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 
-    // Links, in client coordinates.
+    // Links, in client coordinates: the hand cursor over them, and their click on a left-button
+    // release, are handled before OnMessage sees the message.
     void SetLinks(std::vector<RECT> areas, std::vector<std::function<void()>> clicks);
     void MoveLink(std::size_t index, const RECT& area);
-    // WM_SETCURSOR: the hand over a link. True when the cursor was set.
-    bool SetLinkCursor(WPARAM wParam, LPARAM lParam) const;
-    // WM_LBUTTONUP: runs the click of the link under the point, if any.
-    void ClickLink(LPARAM lParam) const;
 
     HWND hwnd_ = nullptr;
 
   private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // WM_SETCURSOR: the hand over a link. True when the cursor was set.
+    bool SetLinkCursor(WPARAM wParam, LPARAM lParam) const;
+    // WM_LBUTTONUP: runs the click of the link under the point. True when there was one.
+    bool ClickLink(LPARAM lParam) const;
 
     std::vector<RECT> linkAreas_;
     std::vector<std::function<void()>> linkClicks_;
