@@ -4,10 +4,10 @@
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_shell.h"
-#include "shell/product.h"
 #include "shell/win32/drawing.h"
 #include "shell/win32/resource_ids.h"
 #include "shell/window_rules.h"
+#include "tolvessa_product.h"
 
 namespace tolvessa::win32 {
 
@@ -225,22 +225,22 @@ void TFrmAbout::Paint() {
 }
 
 void TFrmAbout::Label3Click() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_HOMEPAGE), u"", SW_SHOW);
+    shell_.Launch(u"open", TOLVESSA_U(TOLVESSA_HOMEPAGE), u"", SW_SHOW);
 }
 
 void TFrmAbout::Label4Click() {
     const Text eula = ExecutableFolder() + u"EULA.txt";
     Win32FileAttributes attributes;
     if (FileExistsOnDisk(attributes, eula))
-        ShellLaunch(u"open", eula, u"", SW_SHOW);
+        shell_.Launch(u"open", eula, u"", SW_SHOW);
 }
 
 void TFrmAbout::imgFacebookLikeClick() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_FACEBOOK), u"", SW_SHOW);
+    shell_.Launch(u"open", TOLVESSA_U(TOLVESSA_FACEBOOK), u"", SW_SHOW);
 }
 
 void TFrmAbout::imgTweetClick() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_TWITTER), u"", SW_SHOW);
+    shell_.Launch(u"open", TOLVESSA_U(TOLVESSA_TWITTER), u"", SW_SHOW);
 }
 
 }  // namespace tolvessa::win32

@@ -5,12 +5,14 @@
 #include <windows.h>
 
 #include "inventory/text.h"
+#include "platform/win32/win32_shell.h"
 
 namespace tolvessa::win32 {
 
 class TFrmAbout {
   public:
-    TFrmAbout() = default;
+    // Its links are launched through `shell`.
+    explicit TFrmAbout(Shell& shell) : shell_(shell) {}
     ~TFrmAbout();
     TFrmAbout(const TFrmAbout&) = delete;
     TFrmAbout& operator=(const TFrmAbout&) = delete;
@@ -33,6 +35,7 @@ class TFrmAbout {
     void MeasureLinks();
     int LinkAt(POINT p) const;
 
+    Shell& shell_;
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;       // Tahoma 8 pt bold
     HFONT titleFont_ = nullptr;  // Tahoma 10 pt bold

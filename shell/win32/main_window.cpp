@@ -11,14 +11,12 @@
 #include "inventory/file_queries.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_shell.h"
-#include "platform/win32/win32_trust.h"
 #include "report/report_file.h"
 #include "shell/log_mode.h"
-#include "shell/product.h"
 #include "shell/win32/drawing.h"
 #include "shell/win32/resource_ids.h"
 #include "shell/window_rules.h"
-#include "trust/verify_signature.h"
+#include "tolvessa_product.h"
 
 namespace tolvessa::win32 {
 
@@ -125,7 +123,8 @@ Text GetSpecialFolderPath(int csidl) {
 
 }  // namespace
 
-TForm2::TForm2() {
+TForm2::TForm2(Shell& shell, SnapshotSource moduleTable)
+    : shell_(shell), moduleTable_(std::move(moduleTable)) {
     cmdLine_.commandLine = [] { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); };
     cmdLine_.charNext = [](const char16_t* p) {
         return reinterpret_cast<const char16_t*>(::CharNextW(reinterpret_cast<const wchar_t*>(p)));
@@ -153,9 +152,10 @@ TForm2::~TForm2() {
 bool TForm2::Create(HINSTANCE instance, HWND application) {
     instance_ = instance;
     commandUi_ = std::make_unique<Win32CommandUi>(
-        application, [this] { PumpMessages(); }, [this] { return closing_; });
+        application, shell_, [this] { PumpMessages(); }, [this] { return closing_; });
     commandList_ = std::make_unique<DriverListView>(list_, [this] { return SelectedRow(); });
-    commands_ = std::make_unique<FileCommands>(*commandUi_, commandFiles_, *commandList_);
+    commands_ = std::make_unique<FileCommands>(CommandPlatform{*commandUi_, commandFiles_, trust_},
+                                               *commandList_);
     icon_ = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_TOLVESSA));
     auto bitmap = [instance](int id) {
         return static_cast<HBITMAP>(
@@ -394,7 +394,7 @@ void TForm2::OnCommand(UINT id) {
             CopyToClipboard(ClipboardItem::kMd5Hash);
             break;
         case kVerifyFileSignature1:
-            VerifyFileSignature1Click();
+            commands_->VerifyFileSignature1Click();
             break;
         case kShowProperties1:
             commands_->ShowProperties1Click();
@@ -725,13 +725,13 @@ void TForm2::About1Click() {
 }
 
 void TForm2::Homepage1Click() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_HOMEPAGE), u"", SW_SHOWNORMAL);
+    shell_.Launch(u"open", TOLVESSA_U(TOLVESSA_HOMEPAGE), u"", SW_SHOWNORMAL);
 }
 
 void TForm2::OpenDocument(const Text& name) {
     const Text path = ExecutableFolder() + name;
     if (FileExistsOnDisk(inventory_.Attributes(), path))
-        ShellLaunch(u"open", path, u"", SW_SHOW);
+        shell_.Launch(u"open", path, u"", SW_SHOW);
 }
 
 void TForm2::OpenChangelog1Click() {
@@ -743,11 +743,11 @@ void TForm2::OpenEULA1Click() {
 }
 
 void TForm2::imgFacebookLikeClick() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_FACEBOOK), u"", SW_SHOW);
+    shell_.Launch(u"open", TOLVESSA_U(TOLVESSA_FACEBOOK), u"", SW_SHOW);
 }
 
 void TForm2::imgTweetClick() {
-    ShellLaunch(u"open", TOLVESSA_U(TOLVESSA_TWITTER), u"", SW_SHOW);
+    shell_.Launch(u"open", TOLVESSA_U(TOLVESSA_TWITTER), u"", SW_SHOW);
 }
 
 void TForm2::CopyToClipboard(ClipboardItem item) {
@@ -772,13 +772,6 @@ void TForm2::CopyToClipboard(ClipboardItem item) {
         memory.release();
 }
 
-void TForm2::VerifyFileSignature1Click() {
-    const auto selected = SelectedRow();
-    const std::optional<Text> imageName =
-        selected ? std::optional<Text>(list_.Row(*selected)[kImageName]) : std::nullopt;
-    VerifyFileSignature(imageName, Win32SignatureCommand(inventory_.Attributes()));
-}
-
 void TForm2::PumpMessages() {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -799,15 +792,8 @@ ScanResult TForm2::Scan() {
     // The "Hide Microsoft Drivers" mark is read afresh for every module.
     ScanOperations ops = inventory_.Operations([this] { return Checked(kHideMicrosoftDrivers2); },
                                                [this] { PumpMessages(); });
+    ops.takeSnapshot = moduleTable_;
     ops.stopRequested = [this] { return closing_; };
-#ifdef TOLVESSA_TEST_SEAMS
-    // Test builds only: a recorded module table named by TOLVESSA_MODULE_TABLE stands in for the
-    // kernel's, so the end-to-end tests can list files of their own.
-    wchar_t table[MAX_PATH + 1] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"TOLVESSA_MODULE_TABLE", table, MAX_PATH + 1);
-    if (n > 0 && n <= MAX_PATH)
-        ops.takeSnapshot = RecordedTableSource(FromWide(table, n));
-#endif
     return ScanDrivers(list_, ops);
 }
 

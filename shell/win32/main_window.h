@@ -15,6 +15,8 @@
 #include "platform/win32/win32_file_commands.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_report_file.h"
+#include "platform/win32/win32_shell.h"
+#include "platform/win32/win32_trust.h"
 #include "report/driver_report.h"
 #include "shell/cmd_line.h"
 #include "shell/refresh_cycle.h"
@@ -24,7 +26,9 @@ namespace tolvessa::win32 {
 
 class TForm2 {
   public:
-    TForm2();
+    // Launches go to `shell`; every scan takes its snapshot from `moduleTable` (the kernel's
+    // table, ModuleTableSource(), in the product).
+    TForm2(Shell& shell, SnapshotSource moduleTable);
     ~TForm2();
     TForm2(const TForm2&) = delete;
     TForm2& operator=(const TForm2&) = delete;
@@ -53,7 +57,6 @@ class TForm2 {
     void imgFacebookLikeClick();
     void imgTweetClick();
     void CopyToClipboard(ClipboardItem item);  // EntireLine1Click ... MD5hash2Click
-    void VerifyFileSignature1Click();
 
   private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -75,6 +78,8 @@ class TForm2 {
     void PumpMessages();
     ScanResult Scan();
 
+    Shell& shell_;
+    SnapshotSource moduleTable_;
     HINSTANCE instance_ = nullptr;
     HWND hwnd_ = nullptr;
     HWND lv_ = nullptr;
@@ -95,10 +100,11 @@ class TForm2 {
 
     DriverList list_;
     std::unique_ptr<RefreshCycle> refresh_;
-    TFrmAbout frmAbout_;
+    TFrmAbout frmAbout_{shell_};
     Win32Inventory inventory_;
     Win32ReportFile reportFile_;
     Win32CommandFiles commandFiles_;
+    Win32TrustApi trust_;
     std::unique_ptr<Win32CommandUi> commandUi_;
     std::unique_ptr<DriverListView> commandList_;
     std::unique_ptr<FileCommands> commands_;
