@@ -34,7 +34,7 @@ std::optional<Text> DriverListView::Cell(std::size_t row, DriverColumn column) {
 bool ShowFileProperties(CommandUi& ui, CommandFiles& files, const Text& path) {
     if (!files.FileExists(path))
         return false;
-    return ui.ShowPropertySheet(path);
+    return ui.ShowPropertySheet(ui.ShellPath(path));
 }
 
 void SearchOnWeb(CommandUi& ui, TextView text) {
@@ -64,7 +64,7 @@ void FileCommands::ShowProperties1Click() {
         if (!path)
             return;
         if (!files_.FileExists(*path)) {
-            ui_.ShowWarning(Text(kCannotFindFileText));
+            ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFileText));
             return;
         }
         // The property sheet lives on by itself; whether it opened is not looked at.
@@ -79,10 +79,29 @@ void FileCommands::OpenContainingFolder1Click() {
             return;
         const Text folder = FolderPart(*path);
         if (!files_.FolderExists(folder)) {
-            ui_.ShowWarning(Text(kCannotFindFolderText));
+            ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFolderText));
             return;
         }
-        ui_.ShellOpen(folder, Text());
+        ui_.ShellOpen(ui_.ShellPath(folder), Text());
+    });
+}
+
+void FileCommands::VerifyFileSignature1Click() {
+    Guarded([&] {
+        const std::optional<Text> path = list_.SelectedCell(kImageName);
+        if (!path)
+            return;
+        if (!files_.FileExists(*path)) {
+            ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFileText));
+            return;
+        }
+        // The signer is asked for only once the verdict says the file is signed.
+        if (IsFileSigned(trust_, *path)) {
+            ui_.ShowMessage(MessageKind::kInformation,
+                            Text(kSignedByText) + GetSignerName(trust_, *path));
+            return;
+        }
+        ui_.ShowMessage(MessageKind::kInformation, Text(kNotSignedText));
     });
 }
 
@@ -140,7 +159,7 @@ void FileCommands::CopyselectedDriverto1Click() {
         if (!chosen)
             return;
         if (!files_.FileExists(*chosen)) {
-            ui_.ShowWarning(Text(kCannotFindFileText));
+            ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFileText));
             return;
         }
         const std::optional<Text> picked = ui_.BrowseForFolder(Text(kSelectFolderTitle));
@@ -166,13 +185,13 @@ void FileCommands::DeleteSelected(bool (CommandFiles::*operation)(const Text&), 
         if (!path)
             return;
         if (!files_.FileExists(*path)) {
-            ui_.ShowWarning(Text(kCannotFindFileText));
+            ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFileText));
             return;
         }
         if ((files_.*operation)(*path))
-            ui_.ShowInformation(Text(success));
+            ui_.ShowMessage(MessageKind::kInformation, Text(success));
         else
-            ui_.ShowWarning(Text(failure));
+            ui_.ShowMessage(MessageKind::kWarning, Text(failure));
     });
 }
 

@@ -1,7 +1,7 @@
 // The file commands of the driver list's context menu (handlers of TForm2 in uListMods): property
-// sheet, containing folder, web search, copy one or every file into a folder, delete now or at
-// the next restart. Portable: the window, the shell and the file system are reached through the
-// interfaces below.
+// sheet, containing folder, web search, signature check, copy one or every file into a folder,
+// delete now or at the next restart. Portable: the window, the shell, the file system and the
+// trust verifier are reached through the interfaces below.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +13,13 @@
 #include "inventory/driver_scan.h"
 #include "inventory/file_queries.h"
 #include "inventory/text.h"
+#include "trust/file_trust.h"
 
 namespace tolvessa {
+
+// The message boxes of the commands: a warning icon for failures and files or folders that cannot
+// be found, an information icon for results and successes.
+enum class MessageKind { kWarning, kInformation };
 
 // What the commands show and launch. Message boxes have no owner, the application title as their
 // caption, and come topmost and to the foreground.
@@ -22,8 +27,8 @@ class CommandUi {
   public:
     virtual ~CommandUi() = default;
 
-    virtual void ShowWarning(const Text& text) = 0;
-    virtual void ShowInformation(const Text& text) = 0;
+    // A box with an OK button.
+    virtual void ShowMessage(MessageKind kind, const Text& text) = 0;
     // Yes/No question, Yes the default: false only when the answer is No.
     virtual bool AskYesNo(const Text& text) = 0;
     // The folder picker with `title` above the tree: the confirmed folder's file-system path, or
@@ -34,6 +39,10 @@ class CommandUi {
     // The shell's "open" of a file, folder or program with a parameter text (show); its answer
     // is not looked at.
     virtual void ShellOpen(const Text& file, const Text& parameters) = 0;
+    // The path under which the shell reaches the file or folder that the program's own file calls
+    // reach under `path`: the same path, except where the shell sees another folder there (a
+    // 32-bit program on 64-bit Windows, whose shell looks into SysWOW64 for System32).
+    virtual Text ShellPath(const Text& path) { return path; }
     // Lets the window handle every message already waiting, without waiting for more.
     virtual void PumpMessages() = 0;
     // Asked after each pump: true when the window is being closed, which ends Copy All there.
@@ -107,6 +116,8 @@ class DriverListView : public CommandList {
 
 // The texts of the commands' message boxes.
 inline constexpr TextView kCannotFindFileText = u"Cannot find the file on disk.";
+inline constexpr TextView kNotSignedText = u"File is not digitally signed.";
+inline constexpr TextView kSignedByText = u"File is signed by ";
 inline constexpr TextView kCannotFindFolderText = u"Cannot find the folder on disk.";
 inline constexpr TextView kConfirmDeleteText = u"Are you sure you want to delete the file ?";
 inline constexpr TextView kDeletedText = u"File has been deleted successfully.";
@@ -125,17 +136,25 @@ void SearchOnWeb(CommandUi& ui, TextView text);
 // Starts "iexplore.exe" with the address as its one, quoted, argument.
 void LaunchBrowser(CommandUi& ui, const Text& url);
 
-// The nine handlers. Nothing raises out of them; they report only through message boxes.
+// What the commands reach of the system: one of each per build.
+struct CommandPlatform {
+    CommandUi& ui;
+    CommandFiles& files;
+    TrustApi& trust;
+};
+
+// The ten handlers. Nothing raises out of them; they report only through message boxes.
 class FileCommands {
   public:
-    FileCommands(CommandUi& ui, CommandFiles& files, CommandList& list)
-        : ui_(ui), files_(files), list_(list) {}
+    FileCommands(const CommandPlatform& platform, CommandList& list)
+        : ui_(platform.ui), files_(platform.files), trust_(platform.trust), list_(list) {}
 
     void ShowProperties1Click();        // "Show File Properties"
     void OpenContainingFolder1Click();  // "Open Containing Folder"
     void Filename1Click();              // "Search on Google" > "File Name"
     void Publisher2Click();             // "Search on Google" > "Publisher"
     void MD5Hash1Click();               // "Search on Google" > "MD5 Hash"
+    void VerifyFileSignature1Click();   // "Verify File Signature"
     void CopyallDriversto1Click();      // "Copy All Drivers to..."
     void CopyselectedDriverto1Click();  // "Copy Selected Driver to..."
     void DeleteonReboot1Click();        // "Delete File"
@@ -149,6 +168,7 @@ class FileCommands {
 
     CommandUi& ui_;
     CommandFiles& files_;
+    TrustApi& trust_;
     CommandList& list_;
 };
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "shell/product.h"
+#include "tolvessa_product.h"
 
 namespace tolvessa {
 
@@ -15,6 +15,10 @@ constexpr std::uint32_t kErrorBadNetPath = 53;
 // the file and cannot be set, so they are left out when the old word is put back.
 constexpr std::uint32_t kSettableAttributes =
     0x1 | 0x2 | 0x4 | 0x20 | 0x80 | 0x100 | 0x1000 | 0x2000;
+
+char16_t FoldAscii(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
 
 bool IsUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -31,6 +35,25 @@ Text FileNamePart(const Text& path) {
 Text FolderPart(const Text& path) {
     const std::size_t last = path.find_last_of(u"\\:");
     return last == Text::npos ? Text() : path.substr(0, last + 1);
+}
+
+Text AliasSystemFolder(const Text& path, const SystemFolderAlias& folders) {
+    TextView system = folders.systemFolder;
+    while (!system.empty() && system.back() == u'\\')
+        system.remove_suffix(1);
+    if (system.empty() || folders.alias.empty() || path.size() < system.size())
+        return path;
+    for (std::size_t i = 0; i < system.size(); ++i) {
+        if (FoldAscii(path[i]) != FoldAscii(system[i]))
+            return path;
+    }
+    // "C:\Windows\system32x" is another folder.
+    if (path.size() > system.size() && path[system.size()] != u'\\')
+        return path;
+    Text alias = folders.alias;
+    while (!alias.empty() && alias.back() == u'\\')
+        alias.pop_back();
+    return alias + path.substr(system.size());
 }
 
 Text WithTrailingBackslash(const Text& folder) {

@@ -51,6 +51,19 @@ bool FolderExistsOnDisk(FileAttributeApi& attributes, FileOperationApi& files, c
 // back. Returns whether the file was deleted.
 bool ForceDeleteFile(FileAttributeApi& attributes, FileOperationApi& files, const Text& path);
 
+// The system folder and the alias under which a 32-bit program on 64-bit Windows reaches it
+// through the shell (the Windows folder's "Sysnative"), where the shell itself would look into
+// SysWOW64 instead.
+struct SystemFolderAlias {
+    Text systemFolder;  // GetSystemDirectoryW: "C:\Windows\system32"
+    Text alias;         // "C:\Windows\Sysnative"
+};
+
+// The path with the system folder at its start (the whole folder name, in any letter case)
+// replaced by the alias; any other path as it is. An empty system folder or alias changes
+// nothing.
+Text AliasSystemFolder(const Text& path, const SystemFolderAlias& folders);
+
 // Registers the file for deletion at the next restart; the platform's answer.
 bool MarkFileForDeletion(FileOperationApi& files, const Text& path);
 

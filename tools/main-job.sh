@@ -9,9 +9,13 @@ cmake --preset mingw-i686 >/dev/null
 cmake --build --preset mingw-i686 -j "$(nproc)" --target Tolvessa
 
 source tools/wine-env.sh
+if [[ "$TOLVESSA_WINE32" != 1 ]]; then
+    echo "this machine cannot run 32-bit programs, so Wine cannot run Tolvessa.exe here" >&2
+    exit 1
+fi
 report="$PWD/build/KernelDrivers.log"
 rm -f "$report"
-wine build/mingw-i686/bin/Tolvessa.exe -log "Z:${report//\//\\}" </dev/null
+"$tolvessa_wine" build/mingw-i686/bin/Tolvessa.exe -log "Z:${report//\//\\}" </dev/null
 if [[ ! -s "$report" ]]; then
     echo "no report was written (can this Wine prefix run 32-bit programs?)" >&2
     exit 1

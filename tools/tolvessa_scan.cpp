@@ -12,7 +12,7 @@
 #include "platform/host/host_inventory.h"
 #include "platform/host/posix_report_file.h"
 #include "platform/host/recorded_snapshot.h"
-#include "shell/product.h"
+#include "tolvessa_product.h"
 
 namespace {
 

@@ -7,6 +7,21 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Whether this machine runs 32-bit code at all (some sandboxed kernels execute only 64-bit
+# programs). Without it Wine's 32-bit loader cannot start, so 32-bit Windows programs cannot run
+# here and Wine is driven through its 64-bit loader.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    export TOLVESSA_WINE32=1
+    tolvessa_wine=wine
+    tolvessa_wineserver=wineserver
+else
+    export TOLVESSA_WINE32=0
+    export WINELOADER=/usr/lib/wine/wine64
+    tolvessa_wine=/usr/lib/wine/wine64
+    tolvessa_wineserver=/usr/lib/wine/wineserver64
+    echo "this machine cannot run 32-bit programs: Wine runs 64-bit programs only" >&2
+fi
+
 tolvessa_started_xvfb=""
 if [[ -z "${DISPLAY:-}" ]]; then
     for n in 99 98 97 96 95; do
@@ -23,21 +38,21 @@ fi
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     echo "creating the Wine prefix $WINEPREFIX" >&2
     mkdir -p "$(dirname "$WINEPREFIX")"
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
+    "$tolvessa_wine" wineboot -i >/dev/null 2>&1
+    "$tolvessa_wineserver" -w
 fi
-wineserver -p
-wine cmd /c ver </dev/null >/dev/null 2>&1 || true
+"$tolvessa_wineserver" -p
+"$tolvessa_wine" cmd /c ver </dev/null >/dev/null 2>&1 || true
 # No window manager runs on the X server: Wine draws the window frames itself, as Windows does,
 # and needs the Marlett font for the caption buttons.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+"$tolvessa_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+"$tolvessa_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
 if [[ -f /usr/share/wine/fonts/marlett.ttf && ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]]; then
     cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 fi
 
 tolvessa_wine_cleanup() {
-    wineserver -k >/dev/null 2>&1 || true
+    "$tolvessa_wineserver" -k >/dev/null 2>&1 || true
     if [[ -n "$tolvessa_started_xvfb" ]]; then
         kill "$tolvessa_started_xvfb" 2>/dev/null || true
         wait "$tolvessa_started_xvfb" 2>/dev/null || true

@@ -10,8 +10,6 @@
 #include <type_traits>
 
 #include "platform/win32/win32_handles.h"
-#include "platform/win32/win32_shell.h"
-#include "shell/product.h"
 
 namespace tolvessa::win32 {
 
@@ -37,10 +35,6 @@ class ScopedComApartment {
   private:
     bool initialized_;
 };
-
-int Box(const Text& text, UINT kind) {
-    return ApplicationMessageBox(text, kind);
-}
 
 }  // namespace
 
@@ -74,43 +68,7 @@ bool Win32FileOperations::MarkForDeletionAtReboot(const Text& path) {
     return ::MoveFileExW(Wide(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
-// The attribute reads of the file queries do not turn the redirection off themselves.
-bool Win32CommandFiles::FileExists(const Text& path) {
-    ScopedWow64RedirectionOff realSystem32;
-    return files_.FileExists(path);
-}
-
-bool Win32CommandFiles::FolderExists(const Text& path) {
-    ScopedWow64RedirectionOff realSystem32;
-    return files_.FolderExists(path);
-}
-
-bool Win32CommandFiles::CopyNoOverwrite(const Text& source, const Text& destination) {
-    return files_.CopyNoOverwrite(source, destination);
-}
-
-bool Win32CommandFiles::ForceDelete(const Text& path) {
-    ScopedWow64RedirectionOff realSystem32;
-    return files_.ForceDelete(path);
-}
-
-bool Win32CommandFiles::MarkForDeletion(const Text& path) {
-    return files_.MarkForDeletion(path);
-}
-
-// Boxes, picker, shell ----------------------------------------------------------------------
-
-void WarningBox(const Text& text) {
-    Box(text, MB_ICONWARNING);
-}
-
-void InformationBox(const Text& text) {
-    Box(text, MB_ICONINFORMATION);
-}
-
-bool QuestionBox(const Text& text) {
-    return Box(text, MB_ICONQUESTION | MB_YESNO | MB_DEFBUTTON1) != IDNO;
-}
+// Picker and shell ------------------------------------------------------------------------
 
 std::optional<Text> BrowseForFolder(HWND owner, const Text& title) {
     const ScopedComApartment com;
@@ -131,34 +89,16 @@ std::optional<Text> BrowseForFolder(HWND owner, const Text& title) {
     return FromWide(buffer, ::wcsnlen(buffer, MAX_PATH + 1));
 }
 
-bool ShowPropertySheet(const Text& path) {
-    if (LogInsteadOfLaunching(u"properties", path, u"", SW_SHOWNORMAL))
-        return true;
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_INVOKEIDLIST | SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    info.hwnd = nullptr;
-    info.lpVerb = L"properties";
-    info.lpFile = Wide(path);
-    info.lpParameters = nullptr;
-    info.lpDirectory = nullptr;
-    info.nShow = SW_SHOWNORMAL;
-    const bool shown = ::ShellExecuteExW(&info) != FALSE;
-    // The sheet runs in this process; a process handle, should the shell give one, is not needed.
-    const ScopedHandle process = OwnHandle(info.hProcess);
-    return shown;
-}
-
 std::optional<Text> Win32CommandUi::BrowseForFolder(const Text& title) {
     return win32::BrowseForFolder(pickerOwner_, title);
 }
 
-bool Win32CommandUi::ShowPropertySheet(const Text& path) {
-    return win32::ShowPropertySheet(path);
+void Win32CommandUi::ShellOpen(const Text& file, const Text& parameters) {
+    shell_.Launch(u"open", file, parameters, SW_SHOW);
 }
 
-void Win32CommandUi::ShellOpen(const Text& file, const Text& parameters) {
-    ShellLaunch(u"open", file, parameters, SW_SHOW);
+Text Win32CommandUi::ShellPath(const Text& path) {
+    return systemAlias_ ? AliasSystemFolder(path, *systemAlias_) : path;
 }
 
 void Win32CommandUi::PumpMessages() {

@@ -76,7 +76,11 @@ SnapshotSource RecordedTableSource(Text file) {
 
 // File attributes --------------------------------------------------------------------------
 
+// Every file call of this side turns the WOW64 redirection off for itself, so a 32-bit process on
+// 64-bit Windows sees the real System32, where the drivers are.
+
 FileAttributeApi::Attributes Win32FileAttributes::ReadAttributes(const Text& path) {
+    const ScopedWow64RedirectionOff realSystem32;
     Attributes result;
     ::SetLastError(0);
     result.value = ::GetFileAttributesW(Wide(path));
@@ -86,6 +90,7 @@ FileAttributeApi::Attributes Win32FileAttributes::ReadAttributes(const Text& pat
 }
 
 std::optional<std::uint32_t> Win32FileAttributes::FindAttributes(const Text& path) {
+    const ScopedWow64RedirectionOff realSystem32;
     WIN32_FIND_DATAW data;
     const HANDLE found = ::FindFirstFileW(Wide(path), &data);
     if (found == INVALID_HANDLE_VALUE)
@@ -95,6 +100,7 @@ std::optional<std::uint32_t> Win32FileAttributes::FindAttributes(const Text& pat
 }
 
 std::uint32_t Win32FileAttributes::TryOpenForRead(const Text& path) {
+    const ScopedWow64RedirectionOff realSystem32;
     ScopedHandle file = OwnHandle(::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                 OPEN_EXISTING, 0, nullptr));
     return file ? 0 : ::GetLastError();
@@ -179,6 +185,7 @@ class Win32File : public FileContentApi::File {
 }  // namespace
 
 std::unique_ptr<FileContentApi::File> Win32FileContent::OpenForRead(const Text& path) {
+    const ScopedWow64RedirectionOff realSystem32;
     ScopedHandle file = OwnHandle(::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {

@@ -7,36 +7,61 @@
 #include <algorithm>
 
 #include "platform/win32/win32_handles.h"
-#include "shell/product.h"
+#include "tolvessa_product.h"
 
 namespace tolvessa::win32 {
 
-bool LogInsteadOfLaunching(const Text& verb, const Text& file, const Text& parameters, int show) {
-    wchar_t log[MAX_PATH + 1] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"TOLVESSA_SHELL_LOG", log, MAX_PATH + 1);
-    if (n == 0 || n > MAX_PATH)
-        return false;
-    ScopedHandle out = OwnHandle(::CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out)
-        return true;
-    const std::string line = TextToUtf8(verb + u"\t" + file + u"\t" + parameters + u"\t" +
-                                        DecimalText(static_cast<unsigned>(show)) + u"\n");
-    DWORD written = 0;
-    ::WriteFile(out.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    return true;
-}
-
-void ShellLaunch(const Text& verb, const Text& file, const Text& parameters, int show) {
-    if (LogInsteadOfLaunching(verb, file, parameters, show))
-        return;
+void Win32Shell::Launch(const Text& verb, const Text& file, const Text& parameters, int show) {
     ::ShellExecuteW(nullptr, Wide(verb), Wide(file),
                     parameters.empty() ? nullptr : Wide(parameters), nullptr, show);
+}
+
+bool Win32Shell::ShowProperties(const Text& path) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_INVOKEIDLIST | SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = nullptr;
+    info.lpVerb = L"properties";
+    info.lpFile = Wide(path);
+    info.lpParameters = nullptr;
+    info.lpDirectory = nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    const bool shown = ::ShellExecuteExW(&info) != FALSE;
+    // The sheet runs in this process; a process handle, should the shell give one, is not needed.
+    const ScopedHandle process = OwnHandle(info.hProcess);
+    return shown;
 }
 
 int ApplicationMessageBox(const Text& text, unsigned flags) {
     return ::MessageBoxW(nullptr, Wide(text), L"" TOLVESSA_TITLE,
                          flags | MB_TOPMOST | MB_SYSTEMMODAL | MB_SETFOREGROUND);
+}
+
+void ShowMessage(MessageKind kind, const Text& text) {
+    ApplicationMessageBox(
+        text, MB_OK | (kind == MessageKind::kWarning ? MB_ICONWARNING : MB_ICONINFORMATION));
+}
+
+bool AskYesNo(const Text& text) {
+    return ApplicationMessageBox(text, MB_ICONQUESTION | MB_YESNO | MB_DEFBUTTON1) != IDNO;
+}
+
+std::optional<SystemFolderAlias> ShellSystemFolderAlias() {
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64)
+        return std::nullopt;
+    wchar_t system[MAX_PATH + 1] = {};
+    const UINT systemLength = ::GetSystemDirectoryW(system, MAX_PATH + 1);
+    wchar_t windows[MAX_PATH + 1] = {};
+    const UINT windowsLength = ::GetWindowsDirectoryW(windows, MAX_PATH + 1);
+    if (systemLength == 0 || systemLength > MAX_PATH || windowsLength == 0 ||
+        windowsLength > MAX_PATH) {
+        return std::nullopt;
+    }
+    Text alias = FromWide(windows, windowsLength);
+    if (alias.back() != u'\\')
+        alias += u'\\';
+    return SystemFolderAlias{FromWide(system, systemLength), alias + u"Sysnative"};
 }
 
 Text ExecutableFolder() {

@@ -11,8 +11,6 @@
 #include <cstddef>
 
 #include "platform/win32/win32_handles.h"
-#include "platform/win32/win32_shell.h"
-#include "shell/product.h"
 
 namespace tolvessa::win32 {
 
@@ -170,33 +168,6 @@ std::uint32_t Win32TrustApi::SimpleDisplayName(Certificate& certificate,
                                 CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
                                 buffer.empty() ? nullptr : reinterpret_cast<LPWSTR>(buffer.data()),
                                 static_cast<DWORD>(buffer.size()));
-}
-
-bool IsFileSigned(const Text& path) {
-    Win32TrustApi api;
-    return tolvessa::IsFileSigned(api, path);
-}
-
-Text GetSignerName(const Text& path) {
-    Win32TrustApi api;
-    return tolvessa::GetSignerName(api, path);
-}
-
-void ShowMessage(MessageKind kind, const Text& text) {
-    ApplicationMessageBox(
-        text, MB_OK | (kind == MessageKind::kWarning ? MB_ICONWARNING : MB_ICONINFORMATION));
-}
-
-SignatureCommand Win32SignatureCommand(FileAttributeApi& files) {
-    SignatureCommand command;
-    command.fileExists = [&files](const Text& path) {
-        const ScopedWow64RedirectionOff redirection;
-        return FileExistsOnDisk(files, path);
-    };
-    command.isFileSigned = [](const Text& path) { return IsFileSigned(path); };
-    command.signerName = [](const Text& path) { return GetSignerName(path); };
-    command.showMessage = ShowMessage;
-    return command;
 }
 
 }  // namespace tolvessa::win32

@@ -1,11 +1,8 @@
 // The Windows side of the signature check: WinVerifyTrust for the verdict; imagehlp, the signed
-// message and the certificate name calls of crypt32 for the signer; and the command's message
-// boxes.
+// message and the certificate name calls of crypt32 for the signer.
 #pragma once
 
-#include "inventory/file_queries.h"
 #include "trust/file_trust.h"
-#include "trust/verify_signature.h"
 
 namespace tolvessa::win32 {
 
@@ -33,17 +30,5 @@ class Win32TrustApi : public TrustApi {
     // CertGetNameStringW, CERT_NAME_SIMPLE_DISPLAY_TYPE.
     std::uint32_t SimpleDisplayName(Certificate& certificate, std::span<char16_t> buffer) override;
 };
-
-// IsFileSigned and GetSignerName on this system.
-bool IsFileSigned(const Text& path);
-Text GetSignerName(const Text& path);
-
-// A message box under the program's convention: no owner, the application title as caption,
-// topmost and brought to the foreground, the kind's icon, an OK button.
-void ShowMessage(MessageKind kind, const Text& text);
-
-// The "Verify File Signature" command on this system: the existence test over `files`, the
-// system's verifier and signer name, and real message boxes. `files` must outlive the result.
-SignatureCommand Win32SignatureCommand(FileAttributeApi& files);
 
 }  // namespace tolvessa::win32

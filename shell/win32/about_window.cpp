@@ -1,9 +1,9 @@
 #include "shell/win32/about_window.h"
 
-#include "shell/product.h"
 #include "shell/win32/drawing.h"
 #include "shell/win32/resource_ids.h"
 #include "shell/window_rules.h"
+#include "tolvessa_product.h"
 
 namespace tolvessa::win32 {
 

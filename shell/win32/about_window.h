@@ -11,7 +11,8 @@ namespace tolvessa::win32 {
 
 class TFrmAbout : public WindowBase {
   public:
-    TFrmAbout() = default;
+    // Its links are launched through `shell`.
+    explicit TFrmAbout(Shell& shell) : WindowBase(shell) {}
     ~TFrmAbout() override;
 
     bool Create(HINSTANCE instance, HWND owner);

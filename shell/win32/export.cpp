@@ -8,7 +8,7 @@
 
 #include "platform/win32/win32_handles.h"
 #include "report/driver_report.h"
-#include "shell/product.h"
+#include "tolvessa_product.h"
 
 namespace tolvessa::win32 {
 

@@ -4,8 +4,11 @@
 #include <commctrl.h>
 
 #include "platform/win32/win32_inventory.h"
-#include "shell/product.h"
 #include "shell/win32/main_window.h"
+#include "tolvessa_product.h"
+#ifdef TOLVESSA_TEST_SEAMS
+#include "shell/win32/test_seams.h"
+#endif
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     // Every privilege the (elevated) token holds, before any window exists.
@@ -28,7 +31,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         ::CreateWindowExW(WS_EX_TOOLWINDOW, L"TApplication", L"" TOLVESSA_TITLE, WS_POPUP, 0, 0, 0,
                           0, nullptr, nullptr, instance, nullptr);
 
-    tolvessa::win32::TForm2 form2;
+#ifdef TOLVESSA_TEST_SEAMS
+    tolvessa::win32::TestSeams seams;
+    tolvessa::win32::TForm2 form2(seams.TheShell(), seams.ModuleTable());
+#else
+    tolvessa::win32::Win32Shell shell;
+    tolvessa::win32::TForm2 form2(shell, tolvessa::win32::ModuleTableSource());
+#endif
     if (!form2.Create(instance, applicationWindow))
         return 0;
     form2.Show(showCommand);

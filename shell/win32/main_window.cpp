@@ -5,16 +5,14 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/win32/win32_trust.h"
 #include "report/report_file.h"
 #include "shell/log_mode.h"
-#include "shell/product.h"
 #include "shell/win32/clipboard.h"
 #include "shell/win32/drawing.h"
 #include "shell/win32/export.h"
 #include "shell/win32/resource_ids.h"
 #include "shell/window_rules.h"
-#include "trust/verify_signature.h"
+#include "tolvessa_product.h"
 
 namespace tolvessa::win32 {
 
@@ -126,7 +124,7 @@ constexpr Command kCommands[] = {
     OnCopy<ClipboardItem::kPublisher>(kPublisher1),
     OnCopy<ClipboardItem::kDescription>(kDescription1),
     OnCopy<ClipboardItem::kMd5Hash>(kMD5hash2),
-    On<&TForm2::VerifyFileSignature1Click>(kVerifyFileSignature1),
+    OnFile<&FileCommands::VerifyFileSignature1Click>(kVerifyFileSignature1),
     OnFile<&FileCommands::ShowProperties1Click>(kShowProperties1),
     OnFile<&FileCommands::OpenContainingFolder1Click>(kOpenContainingFolder1),
     OnFile<&FileCommands::Filename1Click>(kFilename1),
@@ -140,7 +138,11 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-TForm2::TForm2() : lv_(list_, [this] { return Checked(kHighlightSuspiciousModules2); }) {
+TForm2::TForm2(Shell& shell, SnapshotSource moduleTable)
+    : WindowBase(shell),
+      moduleTable_(std::move(moduleTable)),
+      lv_(list_, [this] { return Checked(kHighlightSuspiciousModules2); }),
+      frmAbout_(shell) {
     cmdLine_.commandLine = [] { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); };
     cmdLine_.charNext = [](const char16_t* p) {
         return reinterpret_cast<const char16_t*>(::CharNextW(reinterpret_cast<const wchar_t*>(p)));
@@ -160,9 +162,10 @@ TForm2::~TForm2() {
 bool TForm2::Create(HINSTANCE instance, HWND application) {
     instance_ = instance;
     commandUi_ = std::make_unique<Win32CommandUi>(
-        application, [this] { PumpMessages(); }, [this] { return closing_; });
+        application, shell_, [this] { PumpMessages(); }, [this] { return closing_; });
     commandList_ = std::make_unique<DriverListView>(list_, [this] { return SelectedRow(); });
-    commands_ = std::make_unique<FileCommands>(*commandUi_, commandFiles_, *commandList_);
+    commands_ = std::make_unique<FileCommands>(CommandPlatform{*commandUi_, commandFiles_, trust_},
+                                               *commandList_);
     icon_ = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_TOLVESSA));
     emblem_ = LoadBitmapResource(instance, IDB_EMBLEM);
     facebook_ = LoadBitmapResource(instance, IDB_FACEBOOK_HEADER);
@@ -547,13 +550,6 @@ void TForm2::CopyToClipboard(ClipboardItem item) {
     PutClipboardText(hwnd_, ClipboardText(list_.Row(*selected), item));
 }
 
-void TForm2::VerifyFileSignature1Click() {
-    const auto selected = SelectedRow();
-    const std::optional<Text> imageName =
-        selected ? std::optional<Text>(list_.Row(*selected)[kImageName]) : std::nullopt;
-    VerifyFileSignature(imageName, Win32SignatureCommand(inventory_.Attributes()));
-}
-
 void TForm2::PumpMessages() {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -575,14 +571,7 @@ ScanResult TForm2::Scan() {
     // The "Hide Microsoft Drivers" mark is read afresh for every module.
     ScanOperations ops = inventory_.Operations([this] { return Checked(kHideMicrosoftDrivers2); },
                                                [this] { PumpMessages(); });
-#ifdef TOLVESSA_TEST_SEAMS
-    // Test builds only: a recorded module table named by TOLVESSA_MODULE_TABLE stands in for the
-    // kernel's, so the end-to-end tests can list files of their own.
-    wchar_t table[MAX_PATH + 1] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"TOLVESSA_MODULE_TABLE", table, MAX_PATH + 1);
-    if (n > 0 && n <= MAX_PATH)
-        ops.takeSnapshot = RecordedTableSource(FromWide(table, n));
-#endif
+    ops.takeSnapshot = moduleTable_;
     return ScanDrivers(list_, ops);
 }
 

@@ -16,6 +16,8 @@
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_report_file.h"
+#include "platform/win32/win32_shell.h"
+#include "platform/win32/win32_trust.h"
 #include "report/driver_report.h"
 #include "shell/cmd_line.h"
 #include "shell/refresh_cycle.h"
@@ -27,7 +29,9 @@ namespace tolvessa::win32 {
 
 class TForm2 : public WindowBase {
   public:
-    TForm2();
+    // Launches go to `shell`; every scan takes its snapshot from `moduleTable` (the kernel's
+    // table, ModuleTableSource(), in the product).
+    TForm2(Shell& shell, SnapshotSource moduleTable);
     ~TForm2() override;
 
     // Creates the window, hidden (FormCreate runs inside), then the hidden About window.
@@ -53,7 +57,6 @@ class TForm2 : public WindowBase {
     void OpenChangelog1Click();
     void OpenEULA1Click();
     void CopyToClipboard(ClipboardItem item);  // EntireLine1Click ... MD5hash2Click
-    void VerifyFileSignature1Click();
 
   private:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -76,6 +79,7 @@ class TForm2 : public WindowBase {
     // Carries out a close request that came while a scan was under way, once none is.
     void CloseIfDeferred();
 
+    SnapshotSource moduleTable_;
     HINSTANCE instance_ = nullptr;
     HWND progressBar1_ = nullptr;
     HWND button1_ = nullptr;
@@ -97,6 +101,7 @@ class TForm2 : public WindowBase {
     Win32Inventory inventory_;
     Win32ReportFile reportFile_;
     Win32CommandFiles commandFiles_;
+    Win32TrustApi trust_;
     std::unique_ptr<Win32CommandUi> commandUi_;
     std::unique_ptr<DriverListView> commandList_;
     std::unique_ptr<FileCommands> commands_;

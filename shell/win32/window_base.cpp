@@ -2,8 +2,7 @@
 
 #include "inventory/file_queries.h"
 #include "platform/win32/win32_inventory.h"
-#include "platform/win32/win32_shell.h"
-#include "shell/product.h"
+#include "tolvessa_product.h"
 
 namespace tolvessa::win32 {
 
@@ -107,15 +106,15 @@ void WindowBase::imgTweetClick() {
     OpenAddress(TOLVESSA_U(TOLVESSA_TWITTER), SW_SHOW);
 }
 
-void OpenAddress(const Text& address, int showCommand) {
-    ShellLaunch(u"open", address, u"", showCommand);
+void WindowBase::OpenAddress(const Text& address, int showCommand) {
+    shell_.Launch(u"open", address, u"", showCommand);
 }
 
-void OpenDocument(const Text& name) {
+void WindowBase::OpenDocument(const Text& name) {
     const Text path = ExecutableFolder() + name;
     Win32FileAttributes attributes;
     if (FileExistsOnDisk(attributes, path))
-        ShellLaunch(u"open", path, u"", SW_SHOW);
+        shell_.Launch(u"open", path, u"", SW_SHOW);
 }
 
 }  // namespace tolvessa::win32

@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "inventory/text.h"
+#include "platform/win32/win32_shell.h"
 
 namespace tolvessa::win32 {
 
 class WindowBase {
   public:
-    WindowBase() = default;
+    // Links and documents are launched through `shell`.
+    explicit WindowBase(Shell& shell) : shell_(shell) {}
     virtual ~WindowBase();
     WindowBase(const WindowBase&) = delete;
     WindowBase& operator=(const WindowBase&) = delete;
@@ -42,7 +44,14 @@ class WindowBase {
     void SetLinks(std::vector<RECT> areas, std::vector<std::function<void()>> clicks);
     void MoveLink(std::size_t index, const RECT& area);
 
+    // Asks the shell to "open" a web address, ignoring the outcome.
+    void OpenAddress(const Text& address, int showCommand);
+    // Opens a document that accompanies the program in its folder, when it is there; nothing
+    // otherwise.
+    void OpenDocument(const Text& name);
+
     HWND hwnd_ = nullptr;
+    Shell& shell_;
 
   private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -54,11 +63,5 @@ class WindowBase {
     std::vector<RECT> linkAreas_;
     std::vector<std::function<void()>> linkClicks_;
 };
-
-// Asks the shell to "open" a web address, ignoring the outcome.
-void OpenAddress(const Text& address, int showCommand);
-// Opens a document that accompanies the program in its folder, when it is there; nothing
-// otherwise.
-void OpenDocument(const Text& name);
 
 }  // namespace tolvessa::win32

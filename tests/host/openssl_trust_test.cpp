@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "commands/file_commands.h"
 #include "platform/host/posix_file_attributes.h"
+#include "platform/host/posix_file_commands.h"
 #include "temp_dir.h"
-#include "trust/verify_signature.h"
 
 namespace tolvessa::host {
 namespace {
@@ -51,11 +52,36 @@ void PrintTo(const ImageCase& c, std::ostream* os) {
     *os << c.image;
 }
 
+// "Verify File Signature" on one listed file: the boxes it shows are recorded.
+class BoxRecorder : public CommandUi, public CommandList {
+  public:
+    explicit BoxRecorder(Text path) : path_(std::move(path)) {}
+    std::vector<std::pair<MessageKind, Text>> shown;
+
+    void ShowMessage(MessageKind kind, const Text& text) override {
+        shown.emplace_back(kind, text);
+    }
+    bool AskYesNo(const Text&) override { return false; }
+    std::optional<Text> BrowseForFolder(const Text&) override { return std::nullopt; }
+    bool ShowPropertySheet(const Text&) override { return false; }
+    void ShellOpen(const Text&, const Text&) override {}
+    void PumpMessages() override {}
+
+    std::optional<Text> SelectedCell(DriverColumn) override { return path_; }
+    std::size_t RowCount() override { return 1; }
+    std::optional<Text> Cell(std::size_t, DriverColumn) override { return path_; }
+
+  private:
+    Text path_;
+};
+
 class SignedImageTest : public ::testing::TestWithParam<ImageCase> {
   protected:
     HostPaths paths_;
     OpenSslTrustApi trust_{paths_, kTestRoot};
-    PosixFileAttributes files_{paths_};
+    PosixFileAttributes attributes_{paths_};
+    PosixFileOperations operations_{paths_, {}};
+    PlatformFiles files_{attributes_, operations_};
 };
 
 TEST_P(SignedImageTest, GivesTheVerdictNameAndBoxOfTheCase) {
@@ -66,11 +92,9 @@ TEST_P(SignedImageTest, GivesTheVerdictNameAndBoxOfTheCase) {
         EXPECT_EQ(trust_.VerifyTrust(path), c.status) << std::hex << trust_.VerifyTrust(path);
         EXPECT_EQ(TextToUtf8(GetSignerName(trust_, path)), TextToUtf8(c.signer));
 
-        std::vector<std::pair<MessageKind, Text>> shown;
-        VerifyFileSignature(
-            path, MakeSignatureCommand(files_, trust_, [&](MessageKind kind, const Text& text) {
-                shown.emplace_back(kind, text);
-            }));
+        BoxRecorder boxes(path);
+        FileCommands({boxes, files_, trust_}, boxes).VerifyFileSignature1Click();
+        const auto& shown = boxes.shown;
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].first, MessageKind::kInformation);
         EXPECT_EQ(TextToUtf8(shown[0].second), TextToUtf8(c.box));

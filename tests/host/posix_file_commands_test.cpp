@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "commands/file_commands.h"
+#include "platform/host/openssl_trust.h"
 #include "platform/host/posix_file_attributes.h"
 #include "temp_dir.h"
 
@@ -52,11 +53,9 @@ class ScriptedUi : public CommandUi {
     std::deque<bool> answers;
     std::deque<std::optional<Text>> pickings;
 
-    void ShowWarning(const Text& text) override {
-        messages.push_back("warning: " + TextToUtf8(text));
-    }
-    void ShowInformation(const Text& text) override {
-        messages.push_back("information: " + TextToUtf8(text));
+    void ShowMessage(MessageKind kind, const Text& text) override {
+        messages.push_back((kind == MessageKind::kWarning ? "warning: " : "information: ") +
+                           TextToUtf8(text));
     }
     bool AskYesNo(const Text&) override {
         const bool yes = !answers.empty() && answers.front();
@@ -107,7 +106,8 @@ class PosixFileCommandsTest : public ::testing::Test {
     PlatformFiles files_{attributes_, operations_};
     ScriptedUi ui_;
     ListOfPaths list_;
-    FileCommands commands_{ui_, files_, list_};
+    OpenSslTrustApi trust_{paths_};
+    FileCommands commands_{{ui_, files_, trust_}, list_};
 };
 
 TEST_F(PosixFileCommandsTest, CopyAllNeverOverwritesAndSaysNothing) {

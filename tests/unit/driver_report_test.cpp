@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "report/report_file.h"
-#include "shell/product.h"
+#include "tolvessa_product.h"
 
 namespace tolvessa {
 namespace {

@@ -30,8 +30,9 @@ class ScriptedUi : public CommandUi {
     bool closing = false;                      // the window is being closed
     bool sheetOpens = true;
 
-    void ShowWarning(const Text& text) override { log_.push_back("warning: " + U8(text)); }
-    void ShowInformation(const Text& text) override { log_.push_back("information: " + U8(text)); }
+    void ShowMessage(MessageKind kind, const Text& text) override {
+        log_.push_back((kind == MessageKind::kWarning ? "warning: " : "information: ") + U8(text));
+    }
     bool AskYesNo(const Text& text) override {
         log_.push_back("question: " + U8(text));
         if (answers.empty()) {
@@ -60,6 +61,11 @@ class ScriptedUi : public CommandUi {
     }
     void ShellOpen(const Text& file, const Text& parameters) override {
         log_.push_back("open: " + U8(file) + " | " + U8(parameters));
+    }
+    // The shell's view of a folder, when a test gives one: (folder, alias).
+    std::optional<SystemFolderAlias> alias;
+    Text ShellPath(const Text& path) override {
+        return alias ? AliasSystemFolder(path, *alias) : path;
     }
     void PumpMessages() override {
         log_.push_back("pump");
@@ -110,6 +116,38 @@ class FakeFiles : public CommandFiles {
     Log& log_;
 };
 
+// The verifier's verdict by path; the signer's certificate table cannot be had (the name is then
+// empty), which the signer-name tests cover on their own.
+class ScriptedTrust : public TrustApi {
+  public:
+    explicit ScriptedTrust(Log& log) : log_(log) {}
+
+    std::uint32_t status = trust_status::kTrusted;
+
+    std::uint32_t VerifyTrust(const Text& path) override {
+        log_.push_back("verify " + U8(path));
+        return status;
+    }
+    std::unique_ptr<File> OpenForRead(const Text& path) override {
+        log_.push_back("open " + U8(path));
+        return nullptr;
+    }
+    bool EnumerateCertificates(File&, std::uint32_t&) override { return false; }
+    bool ReadCertificateHeader(File&, std::uint32_t, std::span<std::uint8_t>) override {
+        return false;
+    }
+    bool ReadCertificateData(File&, std::uint32_t, std::span<std::uint8_t>) override {
+        return false;
+    }
+    std::unique_ptr<Certificate> VerifyMessageSignature(std::span<const std::uint8_t>) override {
+        return nullptr;
+    }
+    std::uint32_t SimpleDisplayName(Certificate&, std::span<char16_t>) override { return 0; }
+
+  private:
+    Log& log_;
+};
+
 // The list as plain rows that a test may change at any moment; counts asks for missing rows.
 class FakeList : public CommandList {
   public:
@@ -149,8 +187,9 @@ class FileCommandsTest : public ::testing::Test {
     Log log;
     ScriptedUi ui{log};
     FakeFiles files{log};
+    ScriptedTrust trust{log};
     FakeList list;
-    FileCommands commands{ui, files, list};
+    FileCommands commands{{ui, files, trust}, list};
 };
 
 using Handler = void (FileCommands::*)();
@@ -182,6 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
         NoSelectionCase{"SearchPublisher", &FileCommands::Publisher2Click, {}},
         NoSelectionCase{"SearchMd5", &FileCommands::MD5Hash1Click, {}},
         NoSelectionCase{"CopySelected", &FileCommands::CopyselectedDriverto1Click, {}},
+        NoSelectionCase{"VerifySignature", &FileCommands::VerifyFileSignature1Click, {}},
         NoSelectionCase{"DeleteFile", &FileCommands::DeleteonReboot1Click, {kQuestion}},
         NoSelectionCase{
             "DeleteFileOnReboot", &FileCommands::DeleteFileonReboot1Click, {kQuestion}}),
@@ -297,6 +337,77 @@ TEST_F(FileCommandsTest, ShowFilePropertiesAnswersWithoutAnyMessage) {
     EXPECT_EQ(log, (Log{"file? C:\\d\\gone.sys", "file? C:\\d\\a.sys", "properties: C:\\d\\a.sys",
                         "file? C:\\d\\a.sys", "properties: C:\\d\\a.sys"}));
 }
+
+// Where the shell sees another system folder (a 32-bit program on 64-bit Windows), the property
+// sheet and the folder are launched by the alias, while the program's own existence tests keep
+// the path of the list; a path elsewhere, and the web search, go out unchanged.
+TEST_F(FileCommandsTest, ShellLaunchesReachTheRealSystemFolderByItsAlias) {
+    ui.alias = SystemFolderAlias{u"C:\\windows\\system32", u"C:\\windows\\Sysnative"};
+    list.rows = {Row(u"C:\\Windows\\System32\\drivers\\x.sys"), Row(u"C:\\Tools\\y.sys")};
+    files.files = {u"C:\\Windows\\System32\\drivers\\x.sys", u"C:\\Tools\\y.sys"};
+    files.folders = {u"C:\\Windows\\System32\\drivers\\", u"C:\\Tools\\"};
+    for (std::size_t row : {0u, 1u}) {
+        list.selected = row;
+        commands.ShowProperties1Click();
+        commands.OpenContainingFolder1Click();
+    }
+    list.selected = 0;
+    commands.Filename1Click();
+    EXPECT_EQ(
+        log,
+        (Log{"file? C:\\Windows\\System32\\drivers\\x.sys",
+             "file? C:\\Windows\\System32\\drivers\\x.sys",
+             "properties: C:\\windows\\Sysnative\\drivers\\x.sys",
+             "folder? C:\\Windows\\System32\\drivers\\",
+             "open: C:\\windows\\Sysnative\\drivers\\ | ", "file? C:\\Tools\\y.sys",
+             "file? C:\\Tools\\y.sys", "properties: C:\\Tools\\y.sys", "folder? C:\\Tools\\",
+             "open: C:\\Tools\\ | ",
+             "open: iexplore.exe | "
+             "\"https://www.google.com/search?q=C%3A%5CWindows%5CSystem32%5Cdrivers%5Cx.sys\""}));
+}
+
+struct VerifyCase {
+    const char* name;
+    bool exists;
+    std::uint32_t status;
+    Log expected;
+};
+
+class VerifySignatureTest : public FileCommandsTest,
+                            public ::testing::WithParamInterface<VerifyCase> {};
+
+// One box each time: the existence test first, the verdict next, the signer only for a signed
+// file (its table cannot be read here, so the name is empty).
+TEST_P(VerifySignatureTest, ShowsExactlyOneBox) {
+    list.rows = {Row(u"C:\\d\\beep.sys")};
+    list.selected = 0;
+    if (GetParam().exists)
+        files.files = {u"C:\\d\\beep.sys"};
+    trust.status = GetParam().status;
+    commands.VerifyFileSignature1Click();
+    EXPECT_EQ(log, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, VerifySignatureTest,
+    ::testing::Values(
+        VerifyCase{"FileGone", false, trust_status::kTrusted, {"file? C:\\d\\beep.sys", kNoFile}},
+        VerifyCase{"NotSigned",
+                   true,
+                   trust_status::kNoSignature,
+                   {"file? C:\\d\\beep.sys", "verify C:\\d\\beep.sys",
+                    "information: File is not digitally signed."}},
+        VerifyCase{"ChangedAfterSigning",
+                   true,
+                   trust_status::kBadDigest,
+                   {"file? C:\\d\\beep.sys", "verify C:\\d\\beep.sys",
+                    "information: File is not digitally signed."}},
+        VerifyCase{"SignedWithoutName",
+                   true,
+                   trust_status::kTrusted,
+                   {"file? C:\\d\\beep.sys", "verify C:\\d\\beep.sys", "open C:\\d\\beep.sys",
+                    "information: File is signed by "}}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 struct FolderCase {
     const char* name;
@@ -493,7 +604,8 @@ TEST(DriverListViewTest, CopyAllOverARealListClearedDuringThePump) {
         if (pump == 2)
             driverList.Clear();
     };
-    FileCommands(ui, files, view).CopyallDriversto1Click();
+    ScriptedTrust trust(log);
+    FileCommands({ui, files, trust}, view).CopyallDriversto1Click();
     EXPECT_EQ(log, (Log{kPicker, "pump", "file? C:\\d\\a.sys",
                         "copy C:\\d\\a.sys -> D:\\out\\a.sys", "pump"}));
     // A selection left pointing past the emptied list reads as no selection.
@@ -561,7 +673,7 @@ TEST_F(FileCommandsTest, ARaisingCopyIsIgnoredAndCopyAllGoesOn) {
     raising.files = {u"C:\\d\\a.sys", u"C:\\d\\b.sys"};
     list.rows = {Row(u"C:\\d\\a.sys"), Row(u"C:\\d\\b.sys")};
     ui.pickings = {u"D:\\out"};
-    EXPECT_NO_THROW(FileCommands(ui, raising, list).CopyallDriversto1Click());
+    EXPECT_NO_THROW(FileCommands({ui, raising, trust}, list).CopyallDriversto1Click());
     EXPECT_EQ(log.back(), "copy C:\\d\\b.sys -> D:\\out\\b.sys");
 }
 

@@ -38,6 +38,41 @@ INSTANTIATE_TEST_SUITE_P(
                       PartsCase{u"C:\\a:stream", u"stream", u"C:\\a:"},
                       PartsCase{u"C:\\folder\\", u"", u"C:\\folder\\"}, PartsCase{u"", u"", u""}));
 
+TEST(AliasSystemFolderTest, ReplacesTheWholeSystemFolderAtTheStartOnly) {
+    const SystemFolderAlias folders{u"C:\\windows\\system32", u"C:\\windows\\Sysnative"};
+    struct Case {
+        const char16_t* path;
+        const char16_t* expected;
+    };
+    const Case cases[] = {
+        {u"C:\\windows\\system32\\drivers\\x.sys", u"C:\\windows\\Sysnative\\drivers\\x.sys"},
+        // Any letter case of the folder; the rest of the path kept as it is.
+        {u"c:\\WINDOWS\\System32\\Drivers\\X.SYS", u"C:\\windows\\Sysnative\\Drivers\\X.SYS"},
+        {u"C:\\Windows\\System32\\drivers\\", u"C:\\windows\\Sysnative\\drivers\\"},
+        {u"C:\\Windows\\System32", u"C:\\windows\\Sysnative"},
+        {u"C:\\Windows\\System32\\", u"C:\\windows\\Sysnative\\"},
+        // Other folders: a longer name, the 32-bit folder, a folder below another root.
+        {u"C:\\Windows\\System32x\\a.sys", u"C:\\Windows\\System32x\\a.sys"},
+        {u"C:\\Windows\\SysWOW64\\a.sys", u"C:\\Windows\\SysWOW64\\a.sys"},
+        {u"D:\\Windows\\System32\\a.sys", u"D:\\Windows\\System32\\a.sys"},
+        {u"\\??\\C:\\Windows\\System32\\a.sys", u"\\??\\C:\\Windows\\System32\\a.sys"},
+        {u"C:\\Windows", u"C:\\Windows"},
+        {u"", u""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TextToUtf8(AliasSystemFolder(c.path, folders)), TextToUtf8(c.expected));
+
+    // Folder texts with a trailing backslash mean the same folders.
+    EXPECT_EQ(AliasSystemFolder(u"C:\\Windows\\System32\\a.sys",
+                                {u"C:\\Windows\\System32\\", u"C:\\Windows\\Sysnative\\"}),
+              u"C:\\Windows\\Sysnative\\a.sys");
+    // Nothing to replace with, or nothing to look for: the path as it is.
+    EXPECT_EQ(AliasSystemFolder(u"C:\\Windows\\System32\\a.sys", {u"", u"C:\\S"}),
+              u"C:\\Windows\\System32\\a.sys");
+    EXPECT_EQ(AliasSystemFolder(u"C:\\Windows\\System32\\a.sys", {u"C:\\Windows\\System32", u""}),
+              u"C:\\Windows\\System32\\a.sys");
+}
+
 TEST(WithTrailingBackslashTest, AppendsOnlyWhenMissing) {
     EXPECT_EQ(WithTrailingBackslash(u"D:\\out"), u"D:\\out\\");
     EXPECT_EQ(WithTrailingBackslash(u"D:\\out\\"), u"D:\\out\\");

@@ -14,6 +14,7 @@
 #include "commands/file_commands.h"
 #include "platform/win32/win32_file_commands.h"
 #include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_trust.h"
 
 namespace tolvessa::win32 {
 namespace {
@@ -94,9 +95,28 @@ DWORD Attributes(const Text& path) {
 
 // The real Win32 interface, except that the picker answers from a script and the boxes are
 // recorded instead of shown.
-class QuietUi : public Win32CommandUi {
+// What would have been handed to the shell, a line each: verb, file, parameters, show value.
+class RecordingShell : public Shell {
   public:
-    QuietUi() : Win32CommandUi(nullptr, [this] { ++pumps; }) {}
+    std::string lines;
+    void Launch(const Text& verb, const Text& file, const Text& parameters, int show) override {
+        lines += TextToUtf8(verb + u"\t" + file + u"\t" + parameters + u"\t") +
+                 std::to_string(show) + "\n";
+    }
+    bool ShowProperties(const Text& path) override {
+        Launch(u"properties", path, u"", SW_SHOWNORMAL);
+        return true;
+    }
+};
+
+struct WithRecordingShell {
+    RecordingShell shell;
+};
+
+class QuietUi : private WithRecordingShell, public Win32CommandUi {
+  public:
+    QuietUi() : Win32CommandUi(nullptr, shell, [this] { ++pumps; }) {}
+    const std::string& Launched() const { return shell.lines; }
 
     std::vector<Text> pickings;
     std::vector<std::string> messages;
@@ -109,14 +129,18 @@ class QuietUi : public Win32CommandUi {
         pickings.erase(pickings.begin());
         return picked;
     }
-    void ShowWarning(const Text& text) override {
-        messages.push_back("warning: " + TextToUtf8(text));
-    }
-    void ShowInformation(const Text& text) override {
-        messages.push_back("information: " + TextToUtf8(text));
+    void ShowMessage(MessageKind kind, const Text& text) override {
+        messages.push_back((kind == MessageKind::kWarning ? "warning: " : "information: ") +
+                           TextToUtf8(text));
     }
     bool AskYesNo(const Text&) override { return true; }
 };
+
+// The system's verifier (the commands here do not verify).
+Win32TrustApi& Trust() {
+    static Win32TrustApi trust;
+    return trust;
+}
 
 class ListOfPaths : public CommandList {
   public:
@@ -166,7 +190,7 @@ TEST(Win32FileCommandsTest, CopiesNeverOverwriteAndReachTheRealSystem32) {
     Win32CommandFiles files;
     ListOfPaths list;
     list.paths = {a, drivers + u"\\missing.sys", b, kRealDriver};
-    FileCommands commands(ui, files, list);
+    FileCommands commands({ui, files, Trust()}, list);
     for (int run = 0; run < 2; ++run) {
         ui.pickings = {out};
         commands.CopyallDriversto1Click();
@@ -204,7 +228,7 @@ TEST(Win32FileCommandsTest, ForceDeleteRemovesAReadOnlyHiddenSystemFile) {
     ListOfPaths list;
     list.paths = {file};
     list.selected = 0;
-    FileCommands commands(ui, files, list);
+    FileCommands commands({ui, files, Trust()}, list);
     commands.DeleteonReboot1Click();
     EXPECT_EQ(Attributes(file), INVALID_FILE_ATTRIBUTES);
     commands.DeleteonReboot1Click();
@@ -304,7 +328,7 @@ TEST(Win32FileCommandsTest, DeleteOnRebootMakesThePendingRenameEntry) {
     ListOfPaths list;
     list.paths = {file};
     list.selected = 0;
-    FileCommands(ui, files, list).DeleteFileonReboot1Click();
+    FileCommands({ui, files, Trust()}, list).DeleteFileonReboot1Click();
     EXPECT_EQ(ui.messages,
               std::vector<std::string>{"information: File will be deleted on the next reboot."});
     EXPECT_NE(Attributes(file), INVALID_FILE_ATTRIBUTES);
@@ -321,31 +345,15 @@ TEST(Win32FileCommandsTest, DeleteOnRebootMakesThePendingRenameEntry) {
     EXPECT_TRUE(found) << "no entry for " << TextToUtf8(source);
 }
 
-// Points the shell's test seam at a log file for as long as it lives.
-class ShellLog {
-  public:
-    explicit ShellLog(const Text& file) : file_(file) {
-        ::SetEnvironmentVariableW(L"TOLVESSA_SHELL_LOG", Wide(file_));
-    }
-    ~ShellLog() { ::SetEnvironmentVariableW(L"TOLVESSA_SHELL_LOG", nullptr); }
-    ShellLog(const ShellLog&) = delete;
-    ShellLog& operator=(const ShellLog&) = delete;
-    std::string Lines() const { return ReadAll(file_); }
-
-  private:
-    Text file_;
-};
-
-TEST(Win32FileCommandsTest, LaunchesGoThroughTheShellSeam) {
+TEST(Win32FileCommandsTest, LaunchesGoToTheShell) {
     TempFolder temp;
     const Text file = temp.Write(u"my driver.sys", "a");
-    const ShellLog log(temp.Path() + u"\\shell.log");
     QuietUi ui;
     Win32CommandFiles files;
     ListOfPaths list;
     list.paths = {file};
     list.selected = 0;
-    FileCommands commands(ui, files, list);
+    FileCommands commands({ui, files, Trust()}, list);
     commands.ShowProperties1Click();
     commands.OpenContainingFolder1Click();
     commands.Filename1Click();
@@ -361,10 +369,38 @@ TEST(Win32FileCommandsTest, LaunchesGoThroughTheShellSeam) {
         else
             encoded += c;
     }
-    EXPECT_EQ(log.Lines(),
+    EXPECT_EQ(ui.Launched(),
               "properties\t" + path + "\t\t1\n" + "open\t" + TextToUtf8(temp.Path()) + "\\\t\t5\n" +
                   "open\tiexplore.exe\t\"https://www.google.com/search?q=" + encoded + "\"\t5\n");
     EXPECT_EQ(ui.messages, std::vector<std::string>{});
+}
+
+// A 32-bit process on 64-bit Windows (this one, under Wine's 64-bit prefix): the shell is handed
+// the real system folder by its Sysnative alias; paths elsewhere go out as they are.
+TEST(Win32FileCommandsTest, TheShellReachesTheRealSystemFolderByItsAlias) {
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
+    const auto alias = ShellSystemFolderAlias();
+    if (!wow64) {
+        EXPECT_FALSE(alias);
+        GTEST_SKIP() << "not a 32-bit process on 64-bit Windows";
+    }
+    ASSERT_TRUE(alias);
+    wchar_t system[MAX_PATH] = {};
+    const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
+    wchar_t windows[MAX_PATH] = {};
+    const UINT w = ::GetWindowsDirectoryW(windows, MAX_PATH);
+    EXPECT_EQ(alias->systemFolder, FromWide(system, n));
+    const Text sysnative = FromWide(windows, w) + u"\\Sysnative";
+    EXPECT_EQ(alias->alias, sysnative);
+
+    QuietUi ui;
+    EXPECT_EQ(TextToUtf8(ui.ShellPath(FromWide(system, n) + u"\\drivers\\mountmgr.sys")),
+              TextToUtf8(sysnative + u"\\drivers\\mountmgr.sys"));
+    EXPECT_EQ(ui.ShellPath(u"C:\\Tools\\a.sys"), u"C:\\Tools\\a.sys");
+    // The alias reaches the file that the redirected name misses.
+    EXPECT_NE(::GetFileAttributesW(Wide(sysnative + u"\\drivers\\mountmgr.sys")),
+              INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

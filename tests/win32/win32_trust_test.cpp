@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "commands/file_commands.h"
+#include "platform/win32/win32_file_commands.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_trust.h"
-#include "trust/verify_signature.h"
 
 namespace tolvessa::win32 {
 namespace {
@@ -57,13 +58,44 @@ void PrintTo(const ImageCase& c, std::ostream* os) {
     *os << c.image;
 }
 
+// "Verify File Signature" on one listed file (or none): the boxes it shows are recorded.
+class BoxRecorder : public CommandUi, public CommandList {
+  public:
+    explicit BoxRecorder(std::optional<Text> path) : path_(std::move(path)) {}
+    std::vector<std::pair<MessageKind, Text>> shown;
+
+    void ShowMessage(MessageKind kind, const Text& text) override {
+        shown.emplace_back(kind, text);
+    }
+    bool AskYesNo(const Text&) override { return false; }
+    std::optional<Text> BrowseForFolder(const Text&) override { return std::nullopt; }
+    bool ShowPropertySheet(const Text&) override { return false; }
+    void ShellOpen(const Text&, const Text&) override {}
+    void PumpMessages() override {}
+
+    std::optional<Text> SelectedCell(DriverColumn) override { return path_; }
+    std::size_t RowCount() override { return path_ ? 1 : 0; }
+    std::optional<Text> Cell(std::size_t, DriverColumn) override { return path_; }
+
+  private:
+    std::optional<Text> path_;
+};
+
+// The command over this system's verifier and files, on `path`: what it showed.
+std::vector<std::pair<MessageKind, Text>> VerifyBoxes(const Text& path) {
+    BoxRecorder boxes(path);
+    Win32CommandFiles files;
+    Win32TrustApi trust;
+    FileCommands({boxes, files, trust}, boxes).VerifyFileSignature1Click();
+    return boxes.shown;
+}
+
 class Win32SignedImageTest : public ::testing::TestWithParam<ImageCase> {};
 
 // The same table as the host's, verdict for verdict and name for name.
 TEST_P(Win32SignedImageTest, GivesTheVerdictNameAndBoxOfTheCase) {
     const ImageCase& c = GetParam();
     Win32TrustApi api;
-    Win32FileAttributes files;
     for (const char* bits : {"_32.exe", "_64.exe"}) {
         const Text path = ImagePath(std::string(c.image) + bits);
         SCOPED_TRACE(TextToUtf8(path));
@@ -71,15 +103,10 @@ TEST_P(Win32SignedImageTest, GivesTheVerdictNameAndBoxOfTheCase) {
         if (c.status) {
             EXPECT_EQ(verdict, *c.status) << std::hex << verdict;
         }
-        EXPECT_EQ(IsFileSigned(path), verdict == 0);
-        EXPECT_EQ(TextToUtf8(GetSignerName(path)), TextToUtf8(c.signer));
+        EXPECT_EQ(IsFileSigned(api, path), verdict == 0);
+        EXPECT_EQ(TextToUtf8(GetSignerName(api, path)), TextToUtf8(c.signer));
 
-        std::vector<std::pair<MessageKind, Text>> shown;
-        SignatureCommand command = Win32SignatureCommand(files);
-        command.showMessage = [&](MessageKind kind, const Text& text) {
-            shown.emplace_back(kind, text);
-        };
-        VerifyFileSignature(path, command);
+        const auto shown = VerifyBoxes(path);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].first, MessageKind::kInformation);
         const Text box = c.box          ? Text(c.box)
@@ -110,18 +137,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Win32TrustTest, AFileThatIsGoneGivesTheWarningAndNoName) {
     const Text gone = ImagePath("no_such_image.exe");
-    Win32FileAttributes files;
-    SignatureCommand command = Win32SignatureCommand(files);
-    std::vector<std::pair<MessageKind, Text>> shown;
-    command.showMessage = [&](MessageKind kind, const Text& text) {
-        shown.emplace_back(kind, text);
-    };
-    VerifyFileSignature(gone, command);
+    const auto shown = VerifyBoxes(gone);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].first, MessageKind::kWarning);
     EXPECT_EQ(TextToUtf8(shown[0].second), "Cannot find the file on disk.");
-    EXPECT_FALSE(IsFileSigned(gone));
-    EXPECT_EQ(GetSignerName(gone), u"");
+    Win32TrustApi api;
+    EXPECT_FALSE(IsFileSigned(api, gone));
+    EXPECT_EQ(GetSignerName(api, gone), u"");
 }
 
 // A 32-bit process sees the drivers in the real System32 (Wine's are not signed).

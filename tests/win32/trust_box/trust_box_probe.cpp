@@ -10,10 +10,12 @@
 #include <string>
 #include <thread>
 
+#include "commands/file_commands.h"
+#include "platform/win32/win32_file_commands.h"
 #include "platform/win32/win32_handles.h"
-#include "platform/win32/win32_inventory.h"
+#include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_trust.h"
-#include "shell/product.h"
+#include "tolvessa_product.h"
 
 namespace {
 
@@ -81,6 +83,18 @@ void Watch(std::atomic<bool>& done) {
     std::fflush(stdout);
 }
 
+// The list of one row, selected, or of none.
+class OneRow : public tolvessa::CommandList {
+  public:
+    explicit OneRow(std::optional<Text> path) : path_(std::move(path)) {}
+    std::optional<Text> SelectedCell(tolvessa::DriverColumn) override { return path_; }
+    std::size_t RowCount() override { return path_ ? 1 : 0; }
+    std::optional<Text> Cell(std::size_t, tolvessa::DriverColumn) override { return path_; }
+
+  private:
+    std::optional<Text> path_;
+};
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -95,8 +109,12 @@ int wmain(int argc, wchar_t** argv) {
 
     std::atomic<bool> done{false};
     std::thread watcher(Watch, std::ref(done));
-    tolvessa::win32::Win32FileAttributes files;
-    tolvessa::VerifyFileSignature(selected, tolvessa::win32::Win32SignatureCommand(files));
+    tolvessa::win32::Win32Shell shell;
+    tolvessa::win32::Win32CommandUi ui(nullptr, shell, [] {});
+    tolvessa::win32::Win32CommandFiles files;
+    tolvessa::win32::Win32TrustApi trust;
+    OneRow list(selected);
+    tolvessa::FileCommands({ui, files, trust}, list).VerifyFileSignature1Click();
     done = true;
     watcher.join();
     std::printf("done\n");
