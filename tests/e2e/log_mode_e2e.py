@@ -181,7 +181,7 @@ class LogModeTest(unittest.TestCase):
         self.assertEqual(b, a)
 
     def test_close_during_the_scan_waits_for_the_whole_report(self):
-        count = 4000  # a scan of some seconds
+        count = 200  # a scan of some seconds
         table = self.table(["\\SystemRoot\\system32\\hal.dll"] * count)
         out = os.path.join(self.dir, "out.log")
         program = self.start_testable(table, "-log", wine_run.windows_path(out))

@@ -54,7 +54,7 @@ class ScanWindowTest(unittest.TestCase):
         return int(text.strip()) if code == 0 and text.strip() else -1
 
     def test_exit_during_the_first_refresh_lets_the_scan_finish(self):
-        rows = 4000
+        rows = 200  # a scan of some seconds
         self.start(rows)
         self.g.wait_for(lambda: self.count() > 0, 60, "the first rows")
         # Follows the window from now until it is gone.
