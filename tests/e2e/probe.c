@@ -225,6 +225,14 @@ static int Box(void) {
 }
 
 int main(int argc, char** argv) {
+    /* The windows of a Wine virtual desktop (a screen of a chosen size) are seen from it only. */
+    const char* desktop = getenv("TOLVESSA_PROBE_DESKTOP");
+    if (desktop && desktop[0]) {
+        wchar_t wide[64];
+        MultiByteToWideChar(CP_UTF8, 0, desktop, -1, wide, 64);
+        HDESK handle = OpenDesktopW(wide, 0, FALSE, GENERIC_ALL);
+        if (!handle || !SetThreadDesktop(handle)) return 1;
+    }
     if (argc < 2) return 2;
     if (!strcmp(argv[1], "status")) return Status();
     if (!strcmp(argv[1], "rows")) return Rows();
