@@ -20,13 +20,13 @@ class PeVersionApi : public VersionApi {
 
     // Copies the first min(buffer size, resource size) bytes of the resource into `buffer`.
     bool ReadVersionInfo(const Text& path, std::uint32_t handle,
-                            std::span<std::uint8_t> buffer) override;
+                         std::span<std::uint8_t> buffer) override;
 
     // Walks the {wLength, wValueLength, wType, szKey, value, children} tree. "\" (or a path
     // of separators only) gives the root's value, the VS_FIXEDFILEINFO. Keys match without
     // regard to ASCII case.
     bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                       const void*& value, std::uint32_t& length) override;
+                           const void*& value, std::uint32_t& length) override;
 
   private:
     const HostPaths& paths_;
