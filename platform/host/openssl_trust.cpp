@@ -429,12 +429,11 @@ std::unique_ptr<TrustApi::File> OpenSslTrustApi::OpenForRead(const Text& path) {
     return OpenRegularFile(paths_.ToHost(path));
 }
 
-bool OpenSslTrustApi::EnumerateCertificates(File& file, std::uint32_t& count) {
+std::optional<std::uint32_t> OpenSslTrustApi::EnumerateCertificates(File& file) {
     const auto entries = Entries(file);
     if (!entries)
-        return false;
-    count = static_cast<std::uint32_t>(entries->size());
-    return true;
+        return std::nullopt;
+    return static_cast<std::uint32_t>(entries->size());
 }
 
 bool OpenSslTrustApi::ReadCertificateHeader(File& file, std::uint32_t index,

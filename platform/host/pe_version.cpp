@@ -272,17 +272,14 @@ std::optional<Node> FindChild(std::span<const std::uint8_t> block, const Node& p
     return std::nullopt;
 }
 
-constexpr char16_t kEmptyValue[1] = {u'\0'};
-
 }  // namespace
 
-std::uint32_t PeVersionApi::VersionInfoSize(const Text& path, std::uint32_t& handle) {
-    handle = 0;
+VersionDataSize PeVersionApi::VersionInfoSize(const Text& path) {
     ImageFile file(paths_.ToHost(path));
     if (!file.IsOpen())
-        return 0;
+        return {};
     const auto data = VersionResourceFinder(file).FindVersionResource();
-    return data ? data->size : 0;
+    return {data ? data->size : 0, 0};
 }
 
 bool PeVersionApi::ReadVersionInfo(const Text& path, std::uint32_t /*handle*/,
@@ -299,11 +296,11 @@ bool PeVersionApi::ReadVersionInfo(const Text& path, std::uint32_t /*handle*/,
     return file.ReadAt(data->offset, buffer.first(count));
 }
 
-bool PeVersionApi::QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                                     const void*& value, std::uint32_t& length) {
+std::optional<VersionValue> PeVersionApi::QueryVersionValue(std::span<const std::uint8_t> block,
+                                                            const Text& subBlock) {
     auto node = ParseNode(block, 0, block.size(), true);
     if (!node)
-        return false;
+        return std::nullopt;
 
     TextView rest = subBlock;
     while (!rest.empty()) {
@@ -314,20 +311,16 @@ bool PeVersionApi::QueryVersionValue(std::span<const std::uint8_t> block, const 
             continue;
         node = FindChild(block, *node, name);
         if (!node)
-            return false;
+            return std::nullopt;
     }
 
     // A value belongs to its node: one that would start past the node's end is absent, and
     // an empty one there reads as the empty string.
-    if (node->value < node->end) {
-        value = block.data() + node->value;
-    } else if (node->valueLength == 0) {
-        value = kEmptyValue;
-    } else {
-        return false;
-    }
-    length = node->valueLength;
-    return true;
+    if (node->value < node->end)
+        return VersionValue{block.subspan(node->value), node->valueLength};
+    if (node->valueLength == 0)
+        return VersionValue{};
+    return std::nullopt;
 }
 
 }  // namespace tolvessa::host
