@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "tests/unit/strict_source.h"
+
 namespace tolvessa {
 namespace {
 
@@ -65,22 +67,7 @@ Bytes Image(bool plus) {
     return b;
 }
 
-// Memory that fails the test when asked for a byte outside it.
-class StrictSource : public ByteSource {
-  public:
-    explicit StrictSource(const Bytes& bytes) : inner_(bytes), size_(bytes.size()) {}
-    std::uint64_t Size() override { return size_; }
-    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
-        if (!RangeFits(size_, offset, buffer.size()))
-            ADD_FAILURE() << "read of " << buffer.size() << " bytes at " << offset
-                          << " outside a file of " << size_;
-        return inner_.ReadAt(offset, buffer);
-    }
-
-  private:
-    MemorySource inner_;
-    std::uint64_t size_;
-};
+using testing::StrictSource;
 
 TEST(PeByteOrderTest, FieldsAreLittleEndianAtAnyOffset) {
     Bytes b(11, 0);
