@@ -200,6 +200,7 @@ TEST(PeSectionsTest, MapsAnRvaOnlyInsideTheFileBackedPartOfItsSection) {
         {"start of .text", 0x1000, 4, 0x600, 0x400},
         {"last backed bytes of .text", 0x11FC, 4, 0x600, 0x5FC},
         {"crossing the end of the raw data", 0x11FE, 4, 0x600, std::nullopt},
+        {"one byte past the raw data", 0x11FD, 4, 0x700, std::nullopt},
         {"virtual only part of .text", 0x1200, 1, 0x600, std::nullopt},
         {"VirtualSize 0 counts the raw size", 0x20FF, 1, 0x600, 0x2FF},
         {"past .rsrc", 0x2100, 1, 0x600, std::nullopt},
