@@ -108,28 +108,27 @@ std::uint32_t Win32FileAttributes::TryOpenForRead(const Text& path) {
 
 // Version resources -------------------------------------------------------------------------
 
-std::uint32_t Win32VersionApi::VersionInfoSize(const Text& path, std::uint32_t& handle) {
-    DWORD h = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(Wide(path), &h);
-    handle = h;
-    return size;
+VersionDataSize Win32VersionApi::VersionInfoSize(const Text& path) {
+    const ScopedWow64RedirectionOff realSystem32;
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(Wide(path), &handle);
+    return {size, handle};
 }
 
 bool Win32VersionApi::ReadVersionInfo(const Text& path, std::uint32_t handle,
                                       std::span<std::uint8_t> buffer) {
+    const ScopedWow64RedirectionOff realSystem32;
     return ::GetFileVersionInfoW(Wide(path), handle, static_cast<DWORD>(buffer.size()),
                                  buffer.data()) != FALSE;
 }
 
-bool Win32VersionApi::QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                                        const void*& value, std::uint32_t& length) {
+std::optional<VersionValue> Win32VersionApi::QueryVersionValue(std::span<const std::uint8_t> block,
+                                                               const Text& subBlock) {
     void* found = nullptr;
     UINT size = 0;
     if (!::VerQueryValueW(block.data(), Wide(subBlock), &found, &size))
-        return false;
-    value = found;
-    length = size;
-    return true;
+        return std::nullopt;
+    return VersionValue{BytesFrom(block, found), size};
 }
 
 // File content ------------------------------------------------------------------------------

@@ -36,11 +36,11 @@ class Win32FileAttributes : public FileAttributeApi {
 
 class Win32VersionApi : public VersionApi {
   public:
-    std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) override;
+    VersionDataSize VersionInfoSize(const Text& path) override;
     bool ReadVersionInfo(const Text& path, std::uint32_t handle,
                          std::span<std::uint8_t> buffer) override;
-    bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                           const void*& value, std::uint32_t& length) override;
+    std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> block,
+                                                  const Text& subBlock) override;
 };
 
 // CreateFileW, then an OpenFile retry in compatibility sharing (which admits writers); a
