@@ -204,25 +204,23 @@ std::unique_ptr<FileContentApi::File> Win32FileContent::OpenForRead(const Text& 
 
 // Directories -------------------------------------------------------------------------------
 
-PathPlatform Win32Paths() {
-    PathPlatform platform;
-    platform.windowsDirectory = [] {
-        wchar_t buffer[MAX_PATH] = {};
-        ::GetWindowsDirectoryW(buffer, MAX_PATH);
-        return FromWide(buffer, ::wcsnlen(buffer, MAX_PATH));
-    };
-    platform.systemDirectory = [] {
-        wchar_t buffer[MAX_PATH + 1] = {};
-        const UINT n = ::GetSystemDirectoryW(buffer, MAX_PATH + 1);
-        return n == 0 || n > MAX_PATH + 1 ? Text() : FromWide(buffer, n);
-    };
-    platform.upperCase = [](TextView text) {
-        std::wstring copy(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-        if (!copy.empty())
-            ::CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
-        return FromWide(copy.data(), copy.size());
-    };
-    return platform;
+Text Win32Paths::WindowsDirectory() {
+    wchar_t buffer[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(buffer, MAX_PATH);
+    return FromWide(buffer, ::wcsnlen(buffer, MAX_PATH));
+}
+
+Text Win32Paths::SystemDirectory() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const UINT n = ::GetSystemDirectoryW(buffer, MAX_PATH + 1);
+    return n == 0 || n > MAX_PATH + 1 ? Text() : FromWide(buffer, n);
+}
+
+Text Win32Paths::UpperCase(TextView text) {
+    std::wstring copy(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+    if (!copy.empty())
+        ::CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
+    return FromWide(copy.data(), copy.size());
 }
 
 // The scan's operations ---------------------------------------------------------------------

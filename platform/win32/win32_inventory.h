@@ -51,7 +51,12 @@ class Win32FileContent : public FileContentApi {
 };
 
 // GetWindowsDirectoryW, GetSystemDirectoryW and CharUpperBuffW.
-PathPlatform Win32Paths();
+class Win32Paths : public PathApi {
+  public:
+    Text WindowsDirectory() override;
+    Text SystemDirectory() override;
+    Text UpperCase(TextView text) override;
+};
 
 // Every operation of the scan on this system; the file operations see the real System32 on
 // 64-bit Windows.
@@ -66,7 +71,7 @@ class Win32Inventory {
     Win32FileAttributes attributes_;
     Win32VersionApi versions_;
     Win32FileContent content_;
-    PathPlatform paths_ = Win32Paths();
+    Win32Paths paths_;
 };
 
 // Enables every privilege value from 0 to 255 in the process token; failures pass unnoticed.
