@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "inventory/pe_image.h"
 #include "inventory/text.h"
 
 #define FUZZ_CHECK(condition)                                                                  \
@@ -25,7 +26,7 @@ inline Text UnitsOf(std::span<const std::uint8_t> bytes) {
     Text text;
     text.reserve(bytes.size() / 2);
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
+        text.push_back(static_cast<char16_t>(Read16(bytes, i)));
     return text;
 }
 

@@ -28,18 +28,24 @@ const std::array<Text, 7> kWindowsDirs = {
 
 constexpr TextView kSystemRoot = u"\\SystemRoot\\";
 
-PathPlatform Platform(Text windowsDir) {
-    PathPlatform p;
-    p.windowsDirectory = [dir = std::move(windowsDir)] { return dir; };
-    p.systemDirectory = [] { return Text(u"C:\\Windows\\system32"); };
-    p.upperCase = [](TextView text) { return host::UpperCaseKeepLength(text); };
+// The host's directories with the Windows directory taken from the input.
+host::HostSystem Platform(Text windowsDir) {
+    host::HostSystem p;
+    p.windowsDirectory = std::move(windowsDir);
+    p.systemDirectory = u"C:\\Windows\\system32";
     return p;
 }
 
-bool HasAnyPattern(const PathPlatform& platform, const Text& path) {
+// An upper-casing that does not keep the length.
+class GrowingCase : public host::HostSystem {
+  public:
+    Text UpperCase(TextView text) override { return Text(text) + u"!"; }
+};
+
+bool HasAnyPattern(PathApi& platform, const Text& path) {
     return path.find(u"\\??\\") != Text::npos || path.find(u"\\\\") != Text::npos ||
            path.find(u"\\?\\") != Text::npos ||
-           platform.upperCase(path).find(platform.upperCase(kSystemRoot)) != Text::npos;
+           platform.UpperCase(path).find(platform.UpperCase(kSystemRoot)) != Text::npos;
 }
 
 }  // namespace
@@ -56,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         windowsDir = path.substr(0, split);
         path.erase(0, split + 1);
     }
-    const PathPlatform platform = Platform(windowsDir);
+    host::HostSystem platform = Platform(windowsDir);
 
     FUZZ_CHECK(host::UpperCaseKeepLength(path).size() == path.size());
 
@@ -76,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(ResolveKernelPath(platform, path) == resolved);
 
     // An upper-casing that changes the length leaves the text as it was.
-    PathPlatform growing = platform;
-    growing.upperCase = [](TextView text) { return Text(text) + u"!"; };
+    GrowingCase growing;
+    growing.windowsDirectory = platform.windowsDirectory;
     FUZZ_CHECK(ReplaceFirstIgnoringCase(growing, path, kSystemRoot, u"X") == path);
     const Text once = ReplaceFirstIgnoringCase(platform, path, kSystemRoot, u"");
     FUZZ_CHECK(once.size() == path.size() || once.size() + kSystemRoot.size() == path.size());

@@ -26,16 +26,15 @@ std::uint32_t PathHash(const Text& path) {
     return h;
 }
 
-PathPlatform FixedPaths() {
-    PathPlatform p;
-    p.windowsDirectory = [] { return Text(u"C:\\Windows"); };
-    p.systemDirectory = [] { return Text(kSystemDir); };
-    p.upperCase = [](TextView text) { return host::UpperCaseKeepLength(text); };
+host::HostSystem FixedPaths() {
+    host::HostSystem p;
+    p.windowsDirectory = u"C:\\Windows";
+    p.systemDirectory = Text(kSystemDir);
     return p;
 }
 
 struct FakeHost {
-    PathPlatform paths = FixedPaths();
+    host::HostSystem paths = FixedPaths();
     int filterCalls = 0;
     int pumps = 0;
 
@@ -99,7 +98,7 @@ void CheckSnapshot(std::span<const std::uint8_t> bytes) {
 // (possibly found in the drivers folder) and its addresses.
 void CheckRows(std::span<const std::uint8_t> bytes, const DriverList& list) {
     const ModuleSnapshot snapshot(bytes);
-    const PathPlatform paths = FixedPaths();
+    host::HostSystem paths = FixedPaths();
     std::size_t next = 0;
     for (const DriverRow& row : list.Rows()) {
         FUZZ_CHECK(row[kBaseAddress].size() == 10 && row[kBaseAddress].starts_with(u"0x"));

@@ -10,6 +10,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/scratch_file.h"
+#include "inventory/pe_image.h"
 #include "inventory/version_info.h"
 #include "platform/host/host_paths.h"
 #include "platform/host/pe_version.h"
@@ -23,9 +24,8 @@ class BlockVersionApi : public VersionApi {
     explicit BlockVersionApi(std::span<const std::uint8_t> block, const host::HostPaths& paths)
         : block_(block), lookup_(paths) {}
 
-    std::uint32_t VersionInfoSize(const Text&, std::uint32_t& handle) override {
-        handle = 0;
-        return static_cast<std::uint32_t>(block_.size());
+    VersionDataSize VersionInfoSize(const Text&) override {
+        return {static_cast<std::uint32_t>(block_.size()), 0};
     }
     bool ReadVersionInfo(const Text&, std::uint32_t, std::span<std::uint8_t> buffer) override {
         const std::size_t n = std::min(buffer.size(), block_.size());
@@ -33,9 +33,9 @@ class BlockVersionApi : public VersionApi {
             std::memcpy(buffer.data(), block_.data(), n);
         return true;
     }
-    bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                           const void*& value, std::uint32_t& length) override {
-        return lookup_.QueryVersionValue(block, subBlock, value, length);
+    std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> block,
+                                                  const Text& subBlock) override {
+        return lookup_.QueryVersionValue(block, subBlock);
     }
 
   private:
@@ -43,34 +43,27 @@ class BlockVersionApi : public VersionApi {
     host::PeVersionApi lookup_;
 };
 
-// Bytes of `block` from `value` on; 0 when `value` does not point inside it.
-std::size_t BytesFrom(std::span<const std::uint8_t> block, const void* value) {
-    const auto begin = reinterpret_cast<std::uintptr_t>(block.data());
-    const auto at = reinterpret_cast<std::uintptr_t>(value);
-    return at < begin || at - begin >= block.size() ? 0 : block.size() - (at - begin);
-}
-
 const TextView kKeys[] = {u"CompanyName", u"FileDescription", u"ProductVersion", u"Comments"};
 
 // A value found in version data lies inside it, or is the empty string of a node without one.
 void LookUpEverywhere(host::PeVersionApi& api, std::span<const std::uint8_t> block) {
     std::vector<Text> subBlocks = {u"\\", u"\\VarFileInfo\\Translation", u"\\\\StringFileInfo"};
-    const void* value = nullptr;
-    std::uint32_t length = 0;
-    if (api.QueryVersionValue(block, u"\\VarFileInfo\\Translation", value, length)) {
-        const auto* p = static_cast<const std::uint8_t*>(value);
-        if (BytesFrom(block, p) >= 4) {
-            const auto language = static_cast<std::uint16_t>(p[0] | p[1] << 8);
-            const auto codePage = static_cast<std::uint16_t>(p[2] | p[3] << 8);
+    if (const auto translation = api.QueryVersionValue(block, u"\\VarFileInfo\\Translation")) {
+        const auto bytes = translation->bytes;
+        if (bytes.size() >= 4) {
             for (const TextView key : kKeys)
-                subBlocks.push_back(StringFileInfoPath(language, codePage, key));
+                subBlocks.push_back(StringFileInfoPath(Read16(bytes, 0), Read16(bytes, 2), key));
         }
     }
     for (const Text& subBlock : subBlocks) {
-        value = nullptr;
-        if (!api.QueryVersionValue(block, subBlock, value, length))
+        const auto value = api.QueryVersionValue(block, subBlock);
+        if (!value)
             continue;
-        FUZZ_CHECK(BytesFrom(block, value) != 0 || *static_cast<const char16_t*>(value) == u'\0');
+        // The bytes run from inside the data to its end, or there are none (an empty value).
+        const auto rest = BytesFrom(block, value->bytes.data());
+        FUZZ_CHECK(value->bytes.empty()
+                       ? value->length == 0
+                       : rest.data() == value->bytes.data() && rest.size() == value->bytes.size());
     }
 }
 
@@ -100,8 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // As a file: the version data lies in it, is read whole into a buffer of exactly its size,
     // and the getters agree with the ten strings read at once.
     const auto written = scratch.Write(bytes);
-    std::uint32_t handle = 7;
-    const std::uint32_t versionSize = api.VersionInfoSize(image, handle);
+    const auto [versionSize, handle] = api.VersionInfoSize(image);
     FUZZ_CHECK(handle == 0 && versionSize <= size);
     if (versionSize != 0) {
         std::vector<std::uint8_t> buffer(versionSize);

@@ -6,8 +6,8 @@ namespace {
 constexpr std::size_t kMaxPath = 260;
 }
 
-Text WindowsDirPrefix(const PathPlatform& platform) {
-    Text dir = platform.windowsDirectory ? platform.windowsDirectory() : Text();
+Text WindowsDirPrefix(PathApi& platform) {
+    Text dir = platform.WindowsDirectory();
     const auto nul = dir.find(u'\0');
     if (nul != Text::npos)
         dir.resize(nul);
@@ -37,12 +37,12 @@ Text ReplaceAll(TextView text, TextView pattern, TextView replacement) {
     return out;
 }
 
-Text ReplaceFirstIgnoringCase(const PathPlatform& platform, TextView text, TextView pattern,
+Text ReplaceFirstIgnoringCase(PathApi& platform, TextView text, TextView pattern,
                               TextView replacement) {
     if (pattern.empty())
         return Text(text);
-    const Text upperText = platform.upperCase(text);
-    const Text upperPattern = platform.upperCase(pattern);
+    const Text upperText = platform.UpperCase(text);
+    const Text upperPattern = platform.UpperCase(pattern);
     // The upper-casing keeps the length; a platform that did not would make positions meaningless.
     if (upperText.size() != text.size() || upperPattern.size() != pattern.size()) {
         return Text(text);
@@ -56,7 +56,7 @@ Text ReplaceFirstIgnoringCase(const PathPlatform& platform, TextView text, TextV
     return out;
 }
 
-Text ResolveKernelPath(const PathPlatform& platform, const Text& path) {
+Text ResolveKernelPath(PathApi& platform, const Text& path) {
     const Text w = WindowsDirPrefix(platform);
     Text s = ReplaceAll(path, u"\\??\\", u"");
     if (!s.empty() && s.front() == u'\\') {
@@ -73,8 +73,8 @@ Text ResolveKernelPath(const PathPlatform& platform, const Text& path) {
     return s;
 }
 
-Text GetSystemDir(const PathPlatform& platform) {
-    return platform.systemDirectory ? platform.systemDirectory() : Text();
+Text GetSystemDir(PathApi& platform) {
+    return platform.SystemDirectory();
 }
 
 }  // namespace tolvessa

@@ -1,33 +1,33 @@
 // Turns the kernel's names for image files into file-system paths.
 #pragma once
 
-#include <functional>
-
 #include "inventory/text.h"
 
 namespace tolvessa {
 
 // The platform reads behind path resolution.
-struct PathPlatform {
+class PathApi {
+  public:
+    virtual ~PathApi() = default;
     // The Windows directory as reported (GetWindowsDirectoryW into a zero-filled buffer of 260
     // characters): anything after the first NUL is ignored.
-    std::function<Text()> windowsDirectory;
+    virtual Text WindowsDirectory() = 0;
     // The system directory (GetSystemDirectoryW, 261 characters); empty on failure.
-    std::function<Text()> systemDirectory;
+    virtual Text SystemDirectory() = 0;
     // Upper-cases every character without changing the length (CharUpperBuffW).
-    std::function<Text(TextView)> upperCase;
+    virtual Text UpperCase(TextView text) = 0;
 };
 
 // The Windows directory prefix W: cut at the first NUL and to 260 characters, blanks trimmed,
 // a backslash appended unless present; "\" when the platform reports nothing.
-Text WindowsDirPrefix(const PathPlatform& platform);
+Text WindowsDirPrefix(PathApi& platform);
 
-Text ResolveKernelPath(const PathPlatform& platform, const Text& path);
-Text GetSystemDir(const PathPlatform& platform);
+Text ResolveKernelPath(PathApi& platform, const Text& path);
+Text GetSystemDir(PathApi& platform);
 
 // Replacement passes: left to right, never searching inserted text, never overlapping.
 Text ReplaceAll(TextView text, TextView pattern, TextView replacement);
-Text ReplaceFirstIgnoringCase(const PathPlatform& platform, TextView text, TextView pattern,
+Text ReplaceFirstIgnoringCase(PathApi& platform, TextView text, TextView pattern,
                               TextView replacement);
 
 }  // namespace tolvessa

@@ -2,23 +2,12 @@
 
 #include <algorithm>
 
+#include "inventory/pe_image.h"
+
 namespace tolvessa {
 
-namespace {
-
-std::uint32_t LoadLe32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::uint16_t LoadLe16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-}  // namespace
-
 std::uint32_t ModuleSnapshot::ClaimedCount() const {
-    return bytes_.size() < kHeaderSize ? 0 : LoadLe32(bytes_.data());
+    return bytes_.size() < kHeaderSize ? 0 : Read32(bytes_, 0);
 }
 
 std::size_t ModuleSnapshot::Count() const {
@@ -32,29 +21,25 @@ ModuleEntry ModuleSnapshot::Entry(std::size_t i) const {
     ModuleEntry entry;
     if (i >= Count())
         return entry;
-    const std::uint8_t* p = bytes_.data() + kHeaderSize + i * ModuleEntry::kSize;
-    entry.imageBase = LoadLe32(p + 8);
-    entry.imageSize = LoadLe32(p + 12);
-    entry.loadOrderIndex = LoadLe16(p + 20);
-    const std::uint8_t* path = p + 28;
-    const std::uint8_t* end = std::find(path, path + ModuleEntry::kPathBytes, std::uint8_t{0});
-    entry.fullPathName.assign(reinterpret_cast<const char*>(path), end - path);
+    const auto record = bytes_.subspan(kHeaderSize + i * ModuleEntry::kSize, ModuleEntry::kSize);
+    entry.imageBase = Read32(record, 8);
+    entry.imageSize = Read32(record, 12);
+    entry.loadOrderIndex = Read16(record, 20);
+    const auto path = record.subspan(28, ModuleEntry::kPathBytes);
+    const auto end = std::find(path.begin(), path.end(), std::uint8_t{0});
+    entry.fullPathName.assign(path.begin(), end);
     return entry;
 }
 
 std::vector<std::uint8_t> EncodeModuleSnapshot(const std::vector<ModuleEntry>& entries) {
     std::vector<std::uint8_t> bytes(ModuleSnapshot::kHeaderSize +
                                     entries.size() * ModuleEntry::kSize);
-    auto store = [&bytes](std::size_t at, std::uint32_t value, int width) {
-        for (int k = 0; k < width; ++k)
-            bytes[at + k] = static_cast<std::uint8_t>(value >> (8 * k));
-    };
-    store(0, static_cast<std::uint32_t>(entries.size()), 4);
+    Write32(bytes, 0, static_cast<std::uint32_t>(entries.size()));
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::size_t at = ModuleSnapshot::kHeaderSize + i * ModuleEntry::kSize;
-        store(at + 8, entries[i].imageBase, 4);
-        store(at + 12, entries[i].imageSize, 4);
-        store(at + 20, entries[i].loadOrderIndex, 2);
+        Write32(bytes, at + 8, entries[i].imageBase);
+        Write32(bytes, at + 12, entries[i].imageSize);
+        Write16(bytes, at + 20, entries[i].loadOrderIndex);
         const std::string& path = entries[i].fullPathName;
         const std::size_t n = std::min(path.size(), ModuleEntry::kPathBytes);
         std::copy_n(path.begin(), n, bytes.begin() + static_cast<std::ptrdiff_t>(at + 28));

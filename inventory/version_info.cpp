@@ -1,8 +1,11 @@
 #include "inventory/version_info.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <new>
 #include <vector>
+
+#include "inventory/pe_image.h"
 
 namespace tolvessa {
 
@@ -30,25 +33,19 @@ constexpr StringKey kStringKeys[] = {
 
 constexpr TextView kTranslationPath = u"\\VarFileInfo\\Translation";
 
-// Bytes of `block` from `value` on; 0 when `value` is null or does not point inside the block.
-std::size_t BytesFrom(std::span<const std::uint8_t> block, const void* value) {
-    if (value == nullptr || block.empty())
-        return 0;
-    const auto begin = reinterpret_cast<std::uintptr_t>(block.data());
-    const auto at = reinterpret_cast<std::uintptr_t>(value);
-    if (at < begin || at - begin >= block.size())
-        return 0;
-    return block.size() - (at - begin);
+// The bytes of a value that lie inside `block`, up to the end of the value's span.
+std::span<const std::uint8_t> Inside(std::span<const std::uint8_t> block,
+                                     std::span<const std::uint8_t> value) {
+    const std::span<const std::uint8_t> rest = BytesFrom(block, value.data());
+    return rest.first(std::min(rest.size(), value.size()));
 }
 
-// The UTF-16 text at `value`, up to its first NUL or the end of the block, whichever is first.
+// The UTF-16 text at the start of `bytes`, up to its first NUL or their end, whichever is first.
 // The units are put together byte by byte: the value need not be aligned.
-Text TextAt(std::span<const std::uint8_t> block, const void* value) {
-    const std::size_t available = BytesFrom(block, value) / 2;
-    const auto* p = static_cast<const std::uint8_t*>(value);
+Text TextAt(std::span<const std::uint8_t> bytes) {
     Text out;
-    for (std::size_t i = 0; i < available; ++i) {
-        const auto unit = static_cast<char16_t>(p[2 * i] | p[2 * i + 1] << 8);
+    for (std::size_t at = 0; at + 2 <= bytes.size(); at += 2) {
+        const auto unit = static_cast<char16_t>(Read16(bytes, at));
         if (unit == u'\0')
             break;
         out.push_back(unit);
@@ -58,22 +55,21 @@ Text TextAt(std::span<const std::uint8_t> block, const void* value) {
 
 // One string of the first translation in version data already read into `block`.
 Text QueryString(VersionApi& api, std::span<const std::uint8_t> block, TextView key) {
-    const void* value = nullptr;
-    std::uint32_t length = 0;
-    if (!api.QueryVersionValue(block, Text(kTranslationPath), value, length))
+    const std::optional<VersionValue> translation =
+        api.QueryVersionValue(block, Text(kTranslationPath));
+    if (!translation)
         return {};
-    if (BytesFrom(block, value) < 4)
+    const std::span<const std::uint8_t> languageAndCodePage = Inside(block, translation->bytes);
+    if (languageAndCodePage.size() < 4)
         return {};
-    const auto* p = static_cast<const std::uint8_t*>(value);
-    const auto language = static_cast<std::uint16_t>(p[0] | p[1] << 8);
-    const auto codePage = static_cast<std::uint16_t>(p[2] | p[3] << 8);
+    const std::uint16_t language = Read16(languageAndCodePage, 0);
+    const std::uint16_t codePage = Read16(languageAndCodePage, 2);
 
-    value = nullptr;
-    length = 0;
-    if (!api.QueryVersionValue(block, StringFileInfoPath(language, codePage, key), value, length)) {
+    const std::optional<VersionValue> value =
+        api.QueryVersionValue(block, StringFileInfoPath(language, codePage, key));
+    if (!value)
         return {};
-    }
-    return TextAt(block, value);
+    return TextAt(Inside(block, value->bytes));
 }
 
 Text Meaningful(Text field) {
@@ -83,6 +79,16 @@ Text Meaningful(Text field) {
 }
 
 }  // namespace
+
+std::span<const std::uint8_t> BytesFrom(std::span<const std::uint8_t> block, const void* value) {
+    if (value == nullptr || block.empty())
+        return {};
+    const auto begin = reinterpret_cast<std::uintptr_t>(block.data());
+    const auto at = reinterpret_cast<std::uintptr_t>(value);
+    if (at < begin || at - begin >= block.size())
+        return {};
+    return block.subspan(at - begin);
+}
 
 Text StringFileInfoPath(std::uint16_t language, std::uint16_t codePage, TextView key) {
     Text path(u"\\StringFileInfo\\");
@@ -98,8 +104,7 @@ TFileVersionInfo ReadFileVersionInfo(VersionApi& api, const Text& path) {
     if (path.empty())
         return info;
 
-    std::uint32_t handle = 0;
-    const std::uint32_t size = api.VersionInfoSize(path, handle);
+    const auto [size, handle] = api.VersionInfoSize(path);
     if (size == 0)
         return info;
     // A size that cannot be had in memory is the same as no version data.

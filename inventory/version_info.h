@@ -2,11 +2,30 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "inventory/text.h"
 
 namespace tolvessa {
+
+// The size of a file's version data, and the value to hand on to ReadVersionInfo.
+struct VersionDataSize {
+    std::uint32_t size = 0;
+    std::uint32_t handle = 0;
+};
+
+// A value found in version data.
+struct VersionValue {
+    // From the value's start to the end of the version data; empty for an empty value that the
+    // platform keeps outside it.
+    std::span<const std::uint8_t> bytes;
+    // The value's length as the platform reports it (not relied upon).
+    std::uint32_t length = 0;
+};
+
+// The bytes of `block` from `value` on; empty when `value` does not point inside the block.
+std::span<const std::uint8_t> BytesFrom(std::span<const std::uint8_t> block, const void* value);
 
 // The three version-information calls, as the platform offers them. On Windows these are
 // GetFileVersionInfoSizeW, GetFileVersionInfoW and VerQueryValueW; elsewhere a PE reader.
@@ -15,18 +34,17 @@ class VersionApi {
     virtual ~VersionApi() = default;
 
     // Size in bytes of the file's version data; 0 when the file is missing, unreadable or has
-    // no version resource. `handle` is passed on unchanged to ReadVersionInfo.
-    virtual std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) = 0;
+    // no version resource. The handle is passed on unchanged to ReadVersionInfo.
+    virtual VersionDataSize VersionInfoSize(const Text& path) = 0;
 
     // Fills `buffer` (as many bytes as the size query reported) with the version data.
     virtual bool ReadVersionInfo(const Text& path, std::uint32_t handle,
-                                    std::span<std::uint8_t> buffer) = 0;
+                                 std::span<std::uint8_t> buffer) = 0;
 
     // Looks up a sub-block ("\VarFileInfo\Translation", "\StringFileInfo\040904B0\CompanyName")
-    // in version data filled by ReadVersionInfo. On success `value` points inside `block`
-    // and `length` is the value's length as the platform reports it (not relied upon).
-    virtual bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                               const void*& value, std::uint32_t& length) = 0;
+    // in version data filled by ReadVersionInfo; nothing when it is not there.
+    virtual std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> block,
+                                                          const Text& subBlock) = 0;
 };
 
 struct TFileVersionInfo {

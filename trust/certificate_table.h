@@ -5,30 +5,11 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <vector>
 
+#include "inventory/pe_image.h"
+
 namespace tolvessa {
-
-// A file's bytes, read at offsets.
-class ByteSource {
-  public:
-    virtual ~ByteSource() = default;
-    virtual std::uint64_t Size() = 0;
-    // Reads exactly buffer.size() bytes at `offset`; false when they cannot all be read.
-    virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
-};
-
-// Bytes held in memory (not owned).
-class MemorySource : public ByteSource {
-  public:
-    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-    std::uint64_t Size() override { return bytes_.size(); }
-    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
-
-  private:
-    std::span<const std::uint8_t> bytes_;
-};
 
 inline constexpr std::uint32_t kCertificateHeaderSize = 8;  // dwLength, wRevision, type
 inline constexpr std::uint16_t kCertificateRevision1 = 0x0100;
@@ -43,9 +24,9 @@ struct PeCertificateLayout {
     std::uint32_t tableSize = 0;        // 0 when the image has no table
 };
 
-// Reads the DOS header, the "PE\0\0" signature, the file header and the optional header (magic
-// 0x10B or 0x20B). Nothing when the file is not such an image, or when its optional header is
-// too short for, or its NumberOfRvaAndSizes leaves out, the certificate-table directory entry.
+// The layout from the image headers. Nothing when the file is not a PE image, or when its
+// optional header is too short for, or its NumberOfRvaAndSizes leaves out, the certificate-table
+// directory entry.
 std::optional<PeCertificateLayout> ReadCertificateLayout(ByteSource& file);
 
 struct CertificateEntry {
@@ -64,11 +45,5 @@ std::optional<std::vector<CertificateEntry>> ReadCertificateEntries(
 // Whether an entry at `offset` with this dwLength lies whole inside the file and holds more
 // than its header.
 bool CertificateEntryFits(ByteSource& file, std::uint64_t offset, std::uint32_t length);
-
-// Little-endian fields.
-std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at);
-std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at);
-void Write32(std::span<std::uint8_t> bytes, std::size_t at, std::uint32_t value);
-void Write16(std::span<std::uint8_t> bytes, std::size_t at, std::uint16_t value);
 
 }  // namespace tolvessa

@@ -18,8 +18,7 @@ Text SignerNameSteps(TrustApi& api, const Text& path) {
     if (!file)
         return {};
 
-    std::uint32_t count = 0;
-    if (!api.EnumerateCertificates(*file, count) || count != 1)
+    if (api.EnumerateCertificates(*file) != 1u)
         return {};
 
     std::vector<std::uint8_t> buffer(kCertificateHeaderBufferSize, 0);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "inventory/text.h"
@@ -48,8 +49,8 @@ class TrustApi {
 
     // Opens the file for reading (others may read too); nothing when it cannot be opened.
     virtual std::unique_ptr<File> OpenForRead(const Text& path) = 0;
-    // The number of entries in the certificate table, of every type; false on failure.
-    virtual bool EnumerateCertificates(File& file, std::uint32_t& count) = 0;
+    // The number of entries in the certificate table, of every type; nothing on failure.
+    virtual std::optional<std::uint32_t> EnumerateCertificates(File& file) = 0;
     // Copies the 8-byte header of entry `index` to the start of `buffer`.
     virtual bool ReadCertificateHeader(File& file, std::uint32_t index,
                                        std::span<std::uint8_t> buffer) = 0;

@@ -19,9 +19,9 @@ ScanOperations HostInventory::Operations(SnapshotSource source,
     ops.takeSnapshot = std::move(source);
     ops.decodeAnsi = DecodeAnsi;
     ops.resolveKernelPath = [this](const Text& path) {
-        return ResolveKernelPath(system_.Paths(), path);
+        return ResolveKernelPath(system_, path);
     };
-    ops.getSystemDir = [this] { return GetSystemDir(system_.Paths()); };
+    ops.getSystemDir = [this] { return GetSystemDir(system_); };
     ops.fileExistsOnDisk = [this](const Text& path) { return FileExistsOnDisk(attributes_, path); };
     ops.isFileHidden = [this](const Text& path) { return IsFileHidden(attributes_, path); };
     ops.getFileCompanyName = [this](const Text& path) {

@@ -49,12 +49,8 @@ Text DecodeAnsi(std::string_view bytes) {
     return Utf8ToText(bytes);
 }
 
-PathPlatform HostSystem::Paths() const {
-    PathPlatform platform;
-    platform.windowsDirectory = [dir = windowsDirectory] { return dir; };
-    platform.systemDirectory = [dir = systemDirectory] { return dir; };
-    platform.upperCase = [](TextView text) { return UpperCaseKeepLength(text); };
-    return platform;
+Text HostSystem::UpperCase(TextView text) {
+    return UpperCaseKeepLength(text);
 }
 
 }  // namespace tolvessa::host

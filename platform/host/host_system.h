@@ -8,11 +8,14 @@ namespace tolvessa::host {
 
 // The Windows and system directories the host stands in for; with the drive map of HostPaths
 // they lead to real folders (a Wine prefix's drive_c, say, or a test's temporary tree).
-struct HostSystem {
+struct HostSystem : PathApi {
     Text windowsDirectory = u"C:\\windows";
     Text systemDirectory = u"C:\\windows\\system32";
 
-    PathPlatform Paths() const;
+    Text WindowsDirectory() override { return windowsDirectory; }
+    Text SystemDirectory() override { return systemDirectory; }
+    // UpperCaseKeepLength.
+    Text UpperCase(TextView text) override;
 };
 
 // Upper-cases each UTF-16 code unit that has a one-unit upper-case form (Latin, Latin-1,

@@ -1,10 +1,5 @@
 #include "platform/host/openssl_trust.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
@@ -22,6 +17,8 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "platform/host/posix_file.h"
 
 namespace tolvessa::host {
 
@@ -79,50 +76,23 @@ class ErrorQueueGuard {
 
 class PosixTrustFile : public TrustApi::File {
   public:
-    explicit PosixTrustFile(int fd) : fd_(fd) {}
-    PosixTrustFile(const PosixTrustFile&) = delete;
-    PosixTrustFile& operator=(const PosixTrustFile&) = delete;
-    ~PosixTrustFile() override { ::close(fd_); }
+    explicit PosixTrustFile(PosixFile file) : file_(std::move(file)) {}
 
-    std::uint64_t Size() override {
-        struct stat st;
-        if (::fstat(fd_, &st) != 0 || st.st_size < 0)
-            return 0;
-        return static_cast<std::uint64_t>(st.st_size);
-    }
+    std::uint64_t Size() override { return file_.Size().value_or(0); }
 
     bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
-        std::size_t done = 0;
-        while (done < buffer.size()) {
-            const std::uint64_t at = offset + done;
-            if (at > static_cast<std::uint64_t>(LLONG_MAX))
-                return false;
-            const ssize_t got =
-                ::pread(fd_, buffer.data() + done, buffer.size() - done, static_cast<off_t>(at));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            done += static_cast<std::size_t>(got);
-        }
-        return true;
+        return file_.ReadAt(offset, buffer);
     }
 
   private:
-    int fd_;
+    PosixFile file_;
 };
 
 std::unique_ptr<PosixTrustFile> OpenRegularFile(const std::string& hostPath) {
-    if (hostPath.empty())
+    PosixFile file = PosixFile::OpenRegularForRead(hostPath);
+    if (!file)
         return nullptr;
-    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return nullptr;
-    auto file = std::make_unique<PosixTrustFile>(fd);
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return nullptr;
-    return file;
+    return std::make_unique<PosixTrustFile>(std::move(file));
 }
 
 // The table of an opened file, every time read anew.
@@ -459,12 +429,11 @@ std::unique_ptr<TrustApi::File> OpenSslTrustApi::OpenForRead(const Text& path) {
     return OpenRegularFile(paths_.ToHost(path));
 }
 
-bool OpenSslTrustApi::EnumerateCertificates(File& file, std::uint32_t& count) {
+std::optional<std::uint32_t> OpenSslTrustApi::EnumerateCertificates(File& file) {
     const auto entries = Entries(file);
     if (!entries)
-        return false;
-    count = static_cast<std::uint32_t>(entries->size());
-    return true;
+        return std::nullopt;
+    return static_cast<std::uint32_t>(entries->size());
 }
 
 bool OpenSslTrustApi::ReadCertificateHeader(File& file, std::uint32_t index,

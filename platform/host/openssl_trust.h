@@ -27,7 +27,7 @@ class OpenSslTrustApi : public TrustApi {
     std::uint32_t VerifyTrust(const Text& path) override;
 
     std::unique_ptr<File> OpenForRead(const Text& path) override;
-    bool EnumerateCertificates(File& file, std::uint32_t& count) override;
+    std::optional<std::uint32_t> EnumerateCertificates(File& file) override;
     bool ReadCertificateHeader(File& file, std::uint32_t index,
                                std::span<std::uint8_t> buffer) override;
     bool ReadCertificateData(File& file, std::uint32_t index,

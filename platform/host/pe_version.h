@@ -15,18 +15,18 @@ class PeVersionApi : public VersionApi {
     explicit PeVersionApi(const HostPaths& paths) : paths_(paths) {}
 
     // Size of the RT_VERSION resource; 0 when there is none, when it is not a VS_VERSION_INFO
-    // block, or when the file is not a readable PE image. `handle` is set to 0.
-    std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) override;
+    // block, or when the file is not a readable PE image. The handle is always 0.
+    VersionDataSize VersionInfoSize(const Text& path) override;
 
     // Copies the first min(buffer size, resource size) bytes of the resource into `buffer`.
     bool ReadVersionInfo(const Text& path, std::uint32_t handle,
-                            std::span<std::uint8_t> buffer) override;
+                         std::span<std::uint8_t> buffer) override;
 
     // Walks the {wLength, wValueLength, wType, szKey, value, children} tree. "\" (or a path
     // of separators only) gives the root's value, the VS_FIXEDFILEINFO. Keys match without
-    // regard to ASCII case.
-    bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                       const void*& value, std::uint32_t& length) override;
+    // regard to ASCII case. The length is the node's wValueLength.
+    std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> block,
+                                                  const Text& subBlock) override;
 
   private:
     const HostPaths& paths_;

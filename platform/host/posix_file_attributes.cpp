@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/host/posix_file.h"
+
 namespace tolvessa::host {
 
 namespace {
@@ -180,11 +182,8 @@ std::uint32_t PosixFileAttributes::TryOpenForRead(const Text& path) {
     const std::string hostPath = paths_.ToHost(path);
     if (hostPath.empty())
         return kErrorInvalidName;
-    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return WindowsErrorFromErrno(errno);
-    ::close(fd);
-    return 0;
+    const PosixFile file = PosixFile::Open(hostPath, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    return file ? 0 : WindowsErrorFromErrno(errno);
 }
 
 }  // namespace tolvessa::host

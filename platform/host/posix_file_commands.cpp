@@ -5,9 +5,13 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
-#include <utility>
+#include <optional>
+#include <string_view>
+
+#include "platform/host/posix_file.h"
 
 namespace tolvessa::host {
 
@@ -18,54 +22,15 @@ constexpr std::uint32_t kHidden = 0x2;
 constexpr std::uint32_t kSystem = 0x4;
 constexpr const char* kDosAttribute = "user.DOSATTRIB";
 
-class ScopedFd {
-  public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    // Closes now, so that a failed close counts.
-    bool Close() {
-        const int fd = std::exchange(fd_, -1);
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool CopyContent(int from, int to) {
-    char buffer[64 * 1024];
+bool CopyContent(const PosixFile& from, const PosixFile& to) {
+    std::array<std::uint8_t, 64 * 1024> buffer;
     for (;;) {
-        const ssize_t n = ::read(from, buffer, sizeof buffer);
-        if (n == 0)
-            return true;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const std::optional<std::size_t> n = from.ReadSome(buffer);
+        if (!n)
             return false;
-        }
-        if (!WriteAll(to, buffer, static_cast<std::size_t>(n)))
+        if (*n == 0)
+            return true;
+        if (!to.WriteAll(std::string_view(reinterpret_cast<const char*>(buffer.data()), *n)))
             return false;
     }
 }
@@ -98,8 +63,7 @@ bool PosixFileOperations::OpenWithBackupSemantics(const Text& path) {
     const std::string hostPath = paths_.ToHost(path);
     if (hostPath.empty())
         return false;
-    ScopedFd fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    return static_cast<bool>(fd);
+    return static_cast<bool>(PosixFile::Open(hostPath, O_RDONLY | O_NONBLOCK | O_NOCTTY));
 }
 
 bool PosixFileOperations::CopyNoOverwrite(const Text& source, const Text& destination) {
@@ -107,23 +71,24 @@ bool PosixFileOperations::CopyNoOverwrite(const Text& source, const Text& destin
     const std::string to = paths_.ToHost(destination);
     if (from.empty() || to.empty())
         return false;
-    ScopedFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    struct stat st;
-    if (!in || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    const PosixFile in = PosixFile::OpenRegularForRead(from);
+    const auto status = in.Status();
+    if (!in || !status)
         return false;
+    const struct stat& st = *status;
     // O_EXCL: an existing destination, a link among them, is never written through.
-    ScopedFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    PosixFile out = PosixFile::Open(to, O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (!out)
         return false;
-    bool copied = CopyContent(in.get(), out.get());
+    bool copied = CopyContent(in, out);
     if (copied) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(out.get(), times);
+        ::futimens(out.Get(), times);
         char dos[64];
-        const ssize_t n = ::fgetxattr(in.get(), kDosAttribute, dos, sizeof dos);
+        const ssize_t n = ::fgetxattr(in.Get(), kDosAttribute, dos, sizeof dos);
         if (n > 0)
-            ::fsetxattr(out.get(), kDosAttribute, dos, static_cast<std::size_t>(n), 0);
-        copied = ::fchmod(out.get(), st.st_mode & 07777) == 0;
+            ::fsetxattr(out.Get(), kDosAttribute, dos, static_cast<std::size_t>(n), 0);
+        copied = ::fchmod(out.Get(), st.st_mode & 07777) == 0;
     }
     copied = out.Close() && copied;
     if (!copied)
@@ -163,13 +128,13 @@ bool PosixFileOperations::MarkForDeletionAtReboot(const Text& path) {
     struct stat st;
     if (hostPath.empty() || ::lstat(hostPath.c_str(), &st) != 0)
         return false;
-    ScopedFd record(::open(pendingDeletions_.c_str(),
-                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+    PosixFile record =
+        PosixFile::Open(pendingDeletions_, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY, 0644);
     if (!record)
         return false;
     // The whole entry in one append, so two requests never interleave.
     const std::string entry = "\\??\\" + TextToUtf8(path) + "\n\n";
-    const bool written = WriteAll(record.get(), entry.data(), entry.size());
+    const bool written = record.WriteAll(entry);
     return record.Close() && written;
 }
 

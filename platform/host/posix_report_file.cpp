@@ -2,58 +2,26 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <string>
 #include <utility>
+
+#include "platform/host/posix_file.h"
 
 namespace tolvessa::host {
 
 namespace {
 
-// A file descriptor, closed with the object; closing also drops its flock.
-class UniqueFd {
+// Closing the file also drops its flock.
+class LockedReportFile : public ReportFile {
   public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd& operator=(UniqueFd&&) = delete;
+    explicit LockedReportFile(PosixFile file) : file_(std::move(file)) {}
 
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
+    bool Write(std::string_view bytes) override { return file_.WriteAll(bytes); }
 
   private:
-    int fd_;
-};
-
-class PosixFile : public ReportFile {
-  public:
-    explicit PosixFile(UniqueFd fd) : fd_(std::move(fd)) {}
-
-    bool Write(std::string_view bytes) override {
-        while (!bytes.empty()) {
-            const ssize_t n = ::write(fd_.Get(), bytes.data(), bytes.size());
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            if (n == 0)
-                return false;
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-
-  private:
-    UniqueFd fd_;
+    PosixFile file_;
 };
 
 }  // namespace
@@ -64,17 +32,14 @@ std::unique_ptr<ReportFile> PosixReportFile::CreateAlways(const Text& fileName) 
         return nullptr;
     // Opened without O_TRUNC and emptied only once the lock is held, so a file that someone
     // else holds keeps its content, as a sharing violation would leave it on Windows.
-    UniqueFd fd(::open(hostName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd.Valid())
+    PosixFile file = PosixFile::Open(hostName, O_RDWR | O_CREAT, 0666);
+    if (!file || !file.IsRegularFile())
         return nullptr;
-    struct stat st;
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
         return nullptr;
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+    if (::ftruncate(file.Get(), 0) != 0)
         return nullptr;
-    if (::ftruncate(fd.Get(), 0) != 0)
-        return nullptr;
-    return std::make_unique<PosixFile>(std::move(fd));
+    return std::make_unique<LockedReportFile>(std::move(file));
 }
 
 std::optional<std::string> PosixReportFile::ToAnsi(TextView text) {

@@ -108,28 +108,27 @@ std::uint32_t Win32FileAttributes::TryOpenForRead(const Text& path) {
 
 // Version resources -------------------------------------------------------------------------
 
-std::uint32_t Win32VersionApi::VersionInfoSize(const Text& path, std::uint32_t& handle) {
-    DWORD h = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(Wide(path), &h);
-    handle = h;
-    return size;
+VersionDataSize Win32VersionApi::VersionInfoSize(const Text& path) {
+    const ScopedWow64RedirectionOff realSystem32;
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(Wide(path), &handle);
+    return {size, handle};
 }
 
 bool Win32VersionApi::ReadVersionInfo(const Text& path, std::uint32_t handle,
                                       std::span<std::uint8_t> buffer) {
+    const ScopedWow64RedirectionOff realSystem32;
     return ::GetFileVersionInfoW(Wide(path), handle, static_cast<DWORD>(buffer.size()),
                                  buffer.data()) != FALSE;
 }
 
-bool Win32VersionApi::QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                                        const void*& value, std::uint32_t& length) {
+std::optional<VersionValue> Win32VersionApi::QueryVersionValue(std::span<const std::uint8_t> block,
+                                                               const Text& subBlock) {
     void* found = nullptr;
     UINT size = 0;
     if (!::VerQueryValueW(block.data(), Wide(subBlock), &found, &size))
-        return false;
-    value = found;
-    length = size;
-    return true;
+        return std::nullopt;
+    return VersionValue{BytesFrom(block, found), size};
 }
 
 // File content ------------------------------------------------------------------------------
@@ -205,25 +204,23 @@ std::unique_ptr<FileContentApi::File> Win32FileContent::OpenForRead(const Text& 
 
 // Directories -------------------------------------------------------------------------------
 
-PathPlatform Win32Paths() {
-    PathPlatform platform;
-    platform.windowsDirectory = [] {
-        wchar_t buffer[MAX_PATH] = {};
-        ::GetWindowsDirectoryW(buffer, MAX_PATH);
-        return FromWide(buffer, ::wcsnlen(buffer, MAX_PATH));
-    };
-    platform.systemDirectory = [] {
-        wchar_t buffer[MAX_PATH + 1] = {};
-        const UINT n = ::GetSystemDirectoryW(buffer, MAX_PATH + 1);
-        return n == 0 || n > MAX_PATH + 1 ? Text() : FromWide(buffer, n);
-    };
-    platform.upperCase = [](TextView text) {
-        std::wstring copy(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-        if (!copy.empty())
-            ::CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
-        return FromWide(copy.data(), copy.size());
-    };
-    return platform;
+Text Win32Paths::WindowsDirectory() {
+    wchar_t buffer[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(buffer, MAX_PATH);
+    return FromWide(buffer, ::wcsnlen(buffer, MAX_PATH));
+}
+
+Text Win32Paths::SystemDirectory() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const UINT n = ::GetSystemDirectoryW(buffer, MAX_PATH + 1);
+    return n == 0 || n > MAX_PATH + 1 ? Text() : FromWide(buffer, n);
+}
+
+Text Win32Paths::UpperCase(TextView text) {
+    std::wstring copy(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+    if (!copy.empty())
+        ::CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
+    return FromWide(copy.data(), copy.size());
 }
 
 // The scan's operations ---------------------------------------------------------------------

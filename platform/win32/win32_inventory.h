@@ -36,11 +36,11 @@ class Win32FileAttributes : public FileAttributeApi {
 
 class Win32VersionApi : public VersionApi {
   public:
-    std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) override;
+    VersionDataSize VersionInfoSize(const Text& path) override;
     bool ReadVersionInfo(const Text& path, std::uint32_t handle,
                          std::span<std::uint8_t> buffer) override;
-    bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                           const void*& value, std::uint32_t& length) override;
+    std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> block,
+                                                  const Text& subBlock) override;
 };
 
 // CreateFileW, then an OpenFile retry in compatibility sharing (which admits writers); a
@@ -51,7 +51,12 @@ class Win32FileContent : public FileContentApi {
 };
 
 // GetWindowsDirectoryW, GetSystemDirectoryW and CharUpperBuffW.
-PathPlatform Win32Paths();
+class Win32Paths : public PathApi {
+  public:
+    Text WindowsDirectory() override;
+    Text SystemDirectory() override;
+    Text UpperCase(TextView text) override;
+};
 
 // Every operation of the scan on this system; the file operations see the real System32 on
 // 64-bit Windows.
@@ -66,7 +71,7 @@ class Win32Inventory {
     Win32FileAttributes attributes_;
     Win32VersionApi versions_;
     Win32FileContent content_;
-    PathPlatform paths_ = Win32Paths();
+    Win32Paths paths_;
 };
 
 // Enables every privilege value from 0 to 255 in the process token; failures pass unnoticed.

@@ -121,12 +121,11 @@ std::unique_ptr<TrustApi::File> Win32TrustApi::OpenForRead(const Text& path) {
     return std::make_unique<Win32TrustFile>(std::move(handle));
 }
 
-bool Win32TrustApi::EnumerateCertificates(File& file, std::uint32_t& count) {
+std::optional<std::uint32_t> Win32TrustApi::EnumerateCertificates(File& file) {
     DWORD found = 0;
     if (!::ImageEnumerateCertificates(HandleOf(file), kCertificateTypeAny, &found, nullptr, 0))
-        return false;
-    count = found;
-    return true;
+        return std::nullopt;
+    return found;
 }
 
 bool Win32TrustApi::ReadCertificateHeader(File& file, std::uint32_t index,

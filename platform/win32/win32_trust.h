@@ -17,7 +17,7 @@ class Win32TrustApi : public TrustApi {
     // CreateFileW: GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, random access.
     std::unique_ptr<File> OpenForRead(const Text& path) override;
     // ImageEnumerateCertificates, every type.
-    bool EnumerateCertificates(File& file, std::uint32_t& count) override;
+    std::optional<std::uint32_t> EnumerateCertificates(File& file) override;
     // ImageGetCertificateHeader.
     bool ReadCertificateHeader(File& file, std::uint32_t index,
                                std::span<std::uint8_t> buffer) override;

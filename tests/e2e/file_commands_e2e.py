@@ -47,11 +47,18 @@ class FileCommandsTest(unittest.TestCase):
             with open(path, "w") as f:
                 f.write(content)
             cls.files[rel] = path
-        # Rows: 0 src\a.sys, 1 src\b.sys, 2 other\a.sys, 3 victim.sys, 4 reboot.sys, and 5 a bare
-        # name found nowhere (its folder part is empty).
+        # A driver only in the real system32\drivers, which a 32-bit program on 64-bit Windows
+        # reaches with the redirection off, and its shell only by the Sysnative alias.
+        cls.native = os.path.join(wine_run.WINEPREFIX, "drive_c", "windows", "system32",
+                                  "drivers", "tolvessa-native-%d.sys" % os.getpid())
+        with open(cls.native, "w") as f:
+            f.write("native")
+        # Rows: 0 src\a.sys, 1 src\b.sys, 2 other\a.sys, 3 victim.sys, 4 reboot.sys, 5 a bare
+        # name found nowhere (its folder part is empty), and 6 the driver in the real System32.
         cls.paths = [wine_run.windows_path(cls.files[r]) for r in
                      ("src/a.sys", "src/b.sys", "other/a.sys", "victim.sys", "reboot.sys")]
-        kernel = ["\\??\\" + p for p in cls.paths] + ["tolvessa-nowhere.sys"]
+        kernel = (["\\??\\" + p for p in cls.paths] + ["tolvessa-nowhere.sys"] +
+                  ["\\SystemRoot\\system32\\drivers\\" + os.path.basename(cls.native)])
         cls.table = os.path.join(root, "modules.bin")
         with open(cls.table, "wb") as f:
             f.write(wine_run.module_table(kernel))
@@ -64,7 +71,7 @@ class FileCommandsTest(unittest.TestCase):
         if not ids:
             raise AssertionError("the main window did not come up")
         cls.window = ids[0]
-        cls.g.wait_status("   6 Modules Loaded")
+        cls.g.wait_status("   7 Modules Loaded")
         cls.targets = []
 
     @classmethod
@@ -75,6 +82,8 @@ class FileCommandsTest(unittest.TestCase):
         for folder in cls.targets:
             shutil.rmtree(folder, ignore_errors=True)
         cls.tmp.cleanup()
+        if os.path.exists(cls.native):
+            os.remove(cls.native)
 
     # Helpers --------------------------------------------------------------------------
 
@@ -137,9 +146,10 @@ class FileCommandsTest(unittest.TestCase):
         target = self.new_target("TolvessaCopyAll%d" % os.getpid())
         self.command(0, COPY_ALL)
         self.pick_folder(os.path.basename(target))
-        self.g.wait_for(lambda: len(os.listdir(target)) == 4, 30, "the copies")
+        self.g.wait_for(lambda: len(os.listdir(target)) == 5, 30, "the copies")
         time.sleep(1.0)
-        self.assertEqual(sorted(os.listdir(target)), ["a.sys", "b.sys", "reboot.sys", "victim.sys"])
+        self.assertEqual(sorted(os.listdir(target)), ["a.sys", "b.sys", "reboot.sys",
+                                                      os.path.basename(self.native), "victim.sys"])
         # The first "a.sys" in list order wins; the second is not copied over it.
         with open(os.path.join(target, "a.sys")) as f:
             self.assertEqual(f.read(), "alpha")
@@ -227,6 +237,25 @@ class FileCommandsTest(unittest.TestCase):
             ["properties", self.paths[0], "", "1"],
             ["open", folder, "", "5"],
             ["open", "iexplore.exe", '"https://www.google.com/search?q=' + encoded + '"', "5"],
+        ])
+
+
+    def test_8_the_shell_reaches_the_real_system32_by_sysnative(self):
+        if os.path.exists(self.shell_log):
+            os.remove(self.shell_log)
+        row = self.g.rows()[6]
+        name = os.path.basename(self.native)
+        self.assertEqual(row[1].lower(), "c:\\windows\\system32\\drivers\\" + name)
+        self.assertEqual(row[9], "True")
+        self.command(6, SHOW_PROPERTIES)
+        self.command(6, OPEN_FOLDER)
+        time.sleep(1.0)
+        self.no_box(0.5)
+        with open(self.shell_log, encoding="utf-8") as f:
+            lines = [line.rstrip("\n").split("\t") for line in f]
+        self.assertEqual([[cell.lower() for cell in line] for line in lines], [
+            ["properties", "c:\\windows\\sysnative\\drivers\\" + name, "", "1"],
+            ["open", "c:\\windows\\sysnative\\drivers\\", "", "5"],
         ])
 
 

@@ -28,10 +28,9 @@ TEST(UpperCaseKeepLengthTest, UpperCasesLettersAndKeepsLength) {
 TEST(HostSystemTest, ResolvesThroughItsDirectories) {
     HostSystem system;
     system.windowsDirectory = u"D:\\WINNT";
-    const PathPlatform p = system.Paths();
-    EXPECT_EQ(ResolveKernelPath(p, u"\\systemroot\\System32\\x.sys"),
+    EXPECT_EQ(ResolveKernelPath(system, u"\\systemroot\\System32\\x.sys"),
               u"D:\\WINNT\\System32\\x.sys");
-    EXPECT_EQ(GetSystemDir(p), u"C:\\windows\\system32");
+    EXPECT_EQ(GetSystemDir(system), u"C:\\windows\\system32");
 }
 
 TEST(DecodeAnsiTest, HostCodePageIsUtf8) {

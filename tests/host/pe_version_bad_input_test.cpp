@@ -107,8 +107,7 @@ class PeVersionBadInputTest : public ::testing::Test {
         std::ofstream(dir_.Path() / "image.dll", std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
-        std::uint32_t handle = 0;
-        const std::uint32_t size = api_.VersionInfoSize(u"T:\\image.dll", handle);
+        const std::uint32_t size = api_.VersionInfoSize(u"T:\\image.dll").size;
         return {size, ReadFileVersionInfo(api_, u"T:\\image.dll").fCompanyName};
     }
 
@@ -238,14 +237,13 @@ Text NestedPath(std::size_t depth, TextView last) {
 // the lookup fails. Only the empty value of a node without one may lie outside the block.
 std::optional<Text> Lookup(PeVersionApi& api, std::span<const std::uint8_t> block,
                            const Text& subBlock) {
-    const void* value = nullptr;
-    std::uint32_t length = 0;
-    if (!api.QueryVersionValue(block, subBlock, value, length))
+    const auto value = api.QueryVersionValue(block, subBlock);
+    if (!value)
         return std::nullopt;
-    const auto at = reinterpret_cast<std::uintptr_t>(value);
+    const auto at = reinterpret_cast<std::uintptr_t>(value->bytes.data());
     const auto begin = reinterpret_cast<std::uintptr_t>(block.data());
     if (at < begin || at - begin >= block.size()) {
-        EXPECT_EQ(*static_cast<const char16_t*>(value), u'\0') << "outside the data";
+        EXPECT_TRUE(value->bytes.empty()) << "outside the data";
         return Text();
     }
     Text text;

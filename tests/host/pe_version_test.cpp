@@ -177,9 +177,9 @@ TEST_F(PeVersionTest, GettersOverEveryFixture) {
             const std::string name = std::string(c.image) + "_" + kind;
             SCOPED_TRACE(name);
             const Text path = FixturePath(name);
-            std::uint32_t handle = 0xDEAD;
-            EXPECT_EQ(api_.VersionInfoSize(path, handle) != 0, c.hasVersionData);
-            EXPECT_EQ(handle, 0u);
+            const VersionDataSize size = api_.VersionInfoSize(path);
+            EXPECT_EQ(size.size != 0, c.hasVersionData);
+            EXPECT_EQ(size.handle, 0u);
             EXPECT_EQ(GetFileCompanyName(api_, path), c.company);
             EXPECT_EQ(GetFileDescription(api_, path), c.description);
             EXPECT_EQ(GetFileProductVersion(api_, path), c.productVersion);
@@ -216,8 +216,7 @@ TEST_F(PeVersionTest, MissingFilesAndNonFilesHaveNoVersionData) {
     for (const TextView path :
          {u"F:\\missing.dll"sv, u"F:\\"sv, u"T:\\pipe.dll"sv, u"Q:\\x.dll"sv, u""sv}) {
         SCOPED_TRACE(TextToUtf8(path));
-        std::uint32_t handle = 7;
-        EXPECT_EQ(api_.VersionInfoSize(Text(path), handle), 0u);
+        EXPECT_EQ(api_.VersionInfoSize(Text(path)).size, 0u);
         Bytes buffer(64);
         EXPECT_FALSE(api_.ReadVersionInfo(Text(path), 0, buffer));
         EXPECT_EQ(GetFileCompanyName(api_, Text(path)), u"");
@@ -228,17 +227,16 @@ TEST_F(PeVersionTest, RootValueIsTheFixedFileInfo) {
     for (const char* kind : kKinds) {
         SCOPED_TRACE(kind);
         const Text path = FixturePath(std::string("version_basic_") + kind);
-        std::uint32_t handle = 0;
-        Bytes block(api_.VersionInfoSize(path, handle));
+        const auto [size, handle] = api_.VersionInfoSize(path);
+        Bytes block(size);
         ASSERT_FALSE(block.empty());
         ASSERT_TRUE(api_.ReadVersionInfo(path, handle, block));
         for (const TextView root : {u"\\"sv, u"\\\\"sv}) {
-            const void* value = nullptr;
-            std::uint32_t length = 0;
-            ASSERT_TRUE(api_.QueryVersionValue(block, Text(root), value, length));
-            ASSERT_EQ(length, 52u);
-            const auto* p = static_cast<const std::uint8_t*>(value);
-            const Bytes fixed(p, p + 52);
+            const auto value = api_.QueryVersionValue(block, Text(root));
+            ASSERT_TRUE(value);
+            ASSERT_EQ(value->length, 52u);
+            ASSERT_GE(value->bytes.size(), 52u);
+            const Bytes fixed(value->bytes.begin(), value->bytes.begin() + 52);
             EXPECT_EQ(Get32(fixed, 0), 0xFEEF04BDu);
             EXPECT_EQ(Get32(fixed, 8), 0x000A0000u);   // FILEVERSION 10,0,...
             EXPECT_EQ(Get32(fixed, 12), 0x4A610001u);  // ...,19041,1
@@ -250,24 +248,22 @@ TEST_F(PeVersionTest, RootValueIsTheFixedFileInfo) {
 // the text after the NUL is really in the image.
 TEST_F(PeVersionTest, EmbeddedNulFixtureHoldsTheWholeValue) {
     const Text path = FixturePath("version_embedded_nul_64.dll");
-    std::uint32_t handle = 0;
-    Bytes block(api_.VersionInfoSize(path, handle));
+    const auto [size, handle] = api_.VersionInfoSize(path);
+    Bytes block(size);
     ASSERT_TRUE(api_.ReadVersionInfo(path, handle, block));
-    const void* value = nullptr;
-    std::uint32_t length = 0;
-    ASSERT_TRUE(
-        api_.QueryVersionValue(block, u"\\StringFileInfo\\040904B0\\FileDescription", value, length));
-    ASSERT_EQ(length, 8u);
-    const auto* p = static_cast<const std::uint8_t*>(value);
-    const Bytes units(p, p + 16);
+    const auto value =
+        api_.QueryVersionValue(block, u"\\StringFileInfo\\040904B0\\FileDescription");
+    ASSERT_TRUE(value);
+    ASSERT_EQ(value->length, 8u);
+    ASSERT_GE(value->bytes.size(), 16u);
+    const Bytes units(value->bytes.begin(), value->bytes.begin() + 16);
     const Bytes expected = {'a', 0, 'b', 0, 'c', 0, 0, 0, 'd', 0, 'e', 0, 'f', 0, 0, 0};
     EXPECT_EQ(units, expected);
 }
 
 TEST_F(PeVersionTest, CopiesNoMoreThanTheBufferAndNoMoreThanTheResource) {
     const Text path = FixturePath("version_basic_32.dll");
-    std::uint32_t handle = 0;
-    const std::uint32_t size = api_.VersionInfoSize(path, handle);
+    const auto [size, handle] = api_.VersionInfoSize(path);
     ASSERT_GT(size, 100u);
     Bytes whole(size);
     ASSERT_TRUE(api_.ReadVersionInfo(path, handle, whole));
@@ -276,9 +272,7 @@ TEST_F(PeVersionTest, CopiesNoMoreThanTheBufferAndNoMoreThanTheResource) {
     ASSERT_TRUE(api_.ReadVersionInfo(path, handle, part));
     EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin()));
     // Lookups in a partial copy stay inside it.
-    const void* value = nullptr;
-    std::uint32_t length = 0;
-    EXPECT_FALSE(api_.QueryVersionValue(part, u"\\VarFileInfo\\Translation", value, length));
+    EXPECT_FALSE(api_.QueryVersionValue(part, u"\\VarFileInfo\\Translation"));
 
     Bytes larger(size + 16, 0xCC);
     ASSERT_TRUE(api_.ReadVersionInfo(path, handle, larger));
@@ -449,8 +443,7 @@ TEST_F(PeVersionTest, DamagedImagesHaveNoVersionData) {
             Bytes damaged = bytes;
             damage.apply(damaged, layout);
             WriteAll(dir.Path() + "/damaged.dll", damaged);
-            std::uint32_t handle = 0;
-            const std::uint32_t size = api_.VersionInfoSize(u"T:\\damaged.dll", handle);
+            const std::uint32_t size = api_.VersionInfoSize(u"T:\\damaged.dll").size;
             const auto got = Fields(ReadFileVersionInfo(api_, u"T:\\damaged.dll"));
             if (damage.mayStillWork && size != 0) {
                 EXPECT_EQ(got, whole);
@@ -533,20 +526,21 @@ Bytes VersionData(std::vector<Node> strings, std::optional<std::uint16_t> tableL
 // The text at a looked-up value, up to its NUL or the end of the data.
 std::optional<Text> Lookup(PeVersionApi& api, std::span<const std::uint8_t> block,
                            TextView subBlock) {
-    const void* value = nullptr;
-    std::uint32_t length = 0;
-    if (!api.QueryVersionValue(block, Text(subBlock), value, length))
+    const auto value = api.QueryVersionValue(block, Text(subBlock));
+    if (!value)
         return std::nullopt;
-    const auto* p = static_cast<const std::uint8_t*>(value);
+    const auto* p = value->bytes.data();
     const auto* begin = block.data();
     const auto* end = block.data() + block.size();
     Text text;
     if (std::less_equal<>()(begin, p) && std::less<>()(p, end)) {
+        EXPECT_EQ(p + value->bytes.size(), end) << "the value runs to the end of the data";
         for (; end - p >= 2 && (p[0] | p[1]) != 0; p += 2) {
             text.push_back(static_cast<char16_t>(p[0] | p[1] << 8));
         }
     } else {
-        EXPECT_EQ(*static_cast<const char16_t*>(value), u'\0') << "outside the data";
+        EXPECT_TRUE(value->bytes.empty()) << "outside the data";
+        EXPECT_EQ(value->length, 0u);
     }
     return text;
 }

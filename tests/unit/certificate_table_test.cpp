@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/strict_source.h"
+
 namespace tolvessa {
 namespace {
 
@@ -68,22 +70,7 @@ Bytes WithTable(Bytes b, bool plus, const std::vector<EntrySpec>& entries,
     return b;
 }
 
-// Memory that fails the test when asked for a byte outside it.
-class StrictSource : public ByteSource {
-  public:
-    explicit StrictSource(const Bytes& bytes) : inner_(bytes), size_(bytes.size()) {}
-    std::uint64_t Size() override { return size_; }
-    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
-        if (offset > size_ || buffer.size() > size_ - offset)
-            ADD_FAILURE() << "read of " << buffer.size() << " bytes at " << offset
-                          << " outside a file of " << size_;
-        return inner_.ReadAt(offset, buffer);
-    }
-
-  private:
-    MemorySource inner_;
-    std::uint64_t size_;
-};
+using testing::StrictSource;
 
 TEST(CertificateLayoutTest, FindsTheChecksumDirectoryEntryAndTableInBothForms) {
     for (const bool plus : {false, true}) {

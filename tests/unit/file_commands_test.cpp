@@ -132,7 +132,7 @@ class ScriptedTrust : public TrustApi {
         log_.push_back("open " + U8(path));
         return nullptr;
     }
-    bool EnumerateCertificates(File&, std::uint32_t&) override { return false; }
+    std::optional<std::uint32_t> EnumerateCertificates(File&) override { return std::nullopt; }
     bool ReadCertificateHeader(File&, std::uint32_t, std::span<std::uint8_t>) override {
         return false;
     }

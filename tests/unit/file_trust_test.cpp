@@ -100,12 +100,11 @@ class FakeTrustApi : public TrustApi {
         return std::make_unique<FakeFile>(image, log);
     }
 
-    bool EnumerateCertificates(File&, std::uint32_t& count) override {
+    std::optional<std::uint32_t> EnumerateCertificates(File&) override {
         log.push_back("enumerate");
         if (enumerateFails)
-            return false;
-        count = countOverride.value_or(1);
-        return true;
+            return std::nullopt;
+        return countOverride.value_or(1);
     }
 
     bool ReadCertificateHeader(File& file, std::uint32_t index,

@@ -34,10 +34,11 @@ struct BadPathCase {
 class KernelPathBadInputTest : public ::testing::TestWithParam<BadPathCase> {};
 
 TEST_P(KernelPathBadInputTest, Resolves) {
-    PathPlatform platform;
-    platform.windowsDirectory = [] { return Text(u"C:\\Windows"); };
-    platform.systemDirectory = [] { return Text(u"C:\\Windows\\system32"); };
-    platform.upperCase = AsciiUpper;
+    class : public PathApi {
+        Text WindowsDirectory() override { return u"C:\\Windows"; }
+        Text SystemDirectory() override { return u"C:\\Windows\\system32"; }
+        Text UpperCase(TextView text) override { return AsciiUpper(text); }
+    } platform;
     EXPECT_EQ(ResolveKernelPath(platform, GetParam().kernelPath), GetParam().expected);
 }
 

@@ -15,13 +15,19 @@ Text AsciiUpper(TextView text) {
     return out;
 }
 
-PathPlatform WithWindowsDir(Text dir, Text systemDir = u"C:\\Windows\\system32") {
-    PathPlatform p;
-    p.windowsDirectory = [dir] { return dir; };
-    p.systemDirectory = [systemDir] { return systemDir; };
-    p.upperCase = AsciiUpper;
-    return p;
-}
+// Fixed directories, ASCII upper-casing.
+class FixedPaths : public PathApi {
+  public:
+    explicit FixedPaths(Text dir, Text systemDir = u"C:\\Windows\\system32")
+        : dir_(std::move(dir)), systemDir_(std::move(systemDir)) {}
+    Text WindowsDirectory() override { return dir_; }
+    Text SystemDirectory() override { return systemDir_; }
+    Text UpperCase(TextView text) override { return AsciiUpper(text); }
+
+  private:
+    Text dir_;
+    Text systemDir_;
+};
 
 struct PathCase {
     const char16_t* windowsDir;
@@ -33,7 +39,8 @@ class ResolveKernelPathTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(ResolveKernelPathTest, Resolves) {
     const PathCase& c = GetParam();
-    EXPECT_EQ(ResolveKernelPath(WithWindowsDir(c.windowsDir), c.kernelPath), Text(c.expected));
+    FixedPaths paths(c.windowsDir);
+    EXPECT_EQ(ResolveKernelPath(paths, c.kernelPath), Text(c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -79,7 +86,8 @@ struct PrefixCase {
 class WindowsDirPrefixTest : public ::testing::TestWithParam<PrefixCase> {};
 
 TEST_P(WindowsDirPrefixTest, FormsPrefix) {
-    EXPECT_EQ(WindowsDirPrefix(WithWindowsDir(GetParam().reported)), Text(GetParam().expected));
+    FixedPaths paths(GetParam().reported);
+    EXPECT_EQ(WindowsDirPrefix(paths), Text(GetParam().expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -89,27 +97,30 @@ INSTANTIATE_TEST_SUITE_P(
                       PrefixCase{Text(u"C:\\Win\0garbage", 14), u"C:\\Win\\"}));
 
 TEST(WindowsDirPrefixTest, CutsAt260Characters) {
-    const Text w = WindowsDirPrefix(WithWindowsDir(Text(300, u'x')));
+    FixedPaths paths(Text(300, u'x'));
+    const Text w = WindowsDirPrefix(paths);
     EXPECT_EQ(w, Text(260, u'x') + u"\\");
 }
 
 TEST(ResolveKernelPathTest, WithoutWindowsDirectoryPathsLeadNowhere) {
-    const PathPlatform p = WithWindowsDir(u"");
+    FixedPaths p(u"");
     EXPECT_EQ(ResolveKernelPath(p, u"\\SystemRoot\\system32\\x.sys"), u"\\:system32\\x.sys");
     EXPECT_EQ(ResolveKernelPath(p, u"foo.sys"), u"foo.sys");
 }
 
 TEST(ResolveKernelPathTest, CaseBlindSearchKeepsTheCaseOfTheRest) {
-    const PathPlatform p = WithWindowsDir(u"C:\\Windows");
+    FixedPaths p(u"C:\\Windows");
     EXPECT_EQ(ResolveKernelPath(p, u"\\SYSTEMROOT\\MiXeD\\Case.SYS"),
               u"C:\\Windows\\MiXeD\\Case.SYS");
 }
 
 TEST(GetSystemDirTest, GivesThePlatformTextUnchanged) {
-    EXPECT_EQ(GetSystemDir(WithWindowsDir(u"C:\\Windows", u"C:\\Windows\\system32")),
-              u"C:\\Windows\\system32");
-    EXPECT_EQ(GetSystemDir(WithWindowsDir(u"C:\\Windows", u"")), u"");
-    EXPECT_EQ(GetSystemDir(WithWindowsDir(u"C:\\Windows", u" D:\\sys\\ ")), u" D:\\sys\\ ");
+    FixedPaths usual(u"C:\\Windows", u"C:\\Windows\\system32");
+    FixedPaths none(u"C:\\Windows", u"");
+    FixedPaths blanks(u"C:\\Windows", u" D:\\sys\\ ");
+    EXPECT_EQ(GetSystemDir(usual), u"C:\\Windows\\system32");
+    EXPECT_EQ(GetSystemDir(none), u"");
+    EXPECT_EQ(GetSystemDir(blanks), u" D:\\sys\\ ");
 }
 
 TEST(ReplaceAllTest, NeverSearchesInsertedTextAndNeverOverlaps) {

@@ -49,7 +49,7 @@ class RecordingVersionApi : public VersionApi {
     std::uint32_t handleToGive = 0x5A5A;
     std::set<std::size_t> failingReads;  // 1-based numbers of the reads that fail
     std::map<Text, std::size_t> valueOffsets;
-    std::map<Text, const void*> foreignValues;  // answers pointing outside the buffer
+    std::map<Text, std::span<const std::uint8_t>> foreignValues;  // answers outside the buffer
 
     int sizeCalls = 0;
     std::vector<Text> paths;
@@ -57,11 +57,10 @@ class RecordingVersionApi : public VersionApi {
     std::vector<std::size_t> bufferSizes;
     std::vector<Text> queries;
 
-    std::uint32_t VersionInfoSize(const Text& path, std::uint32_t& handle) override {
+    VersionDataSize VersionInfoSize(const Text& path) override {
         ++sizeCalls;
         paths.push_back(path);
-        handle = handleToGive;
-        return reportedSize.value_or(static_cast<std::uint32_t>(data.size()));
+        return {reportedSize.value_or(static_cast<std::uint32_t>(data.size())), handleToGive};
     }
 
     bool ReadVersionInfo(const Text& path, std::uint32_t handle,
@@ -77,19 +76,16 @@ class RecordingVersionApi : public VersionApi {
         return true;
     }
 
-    bool QueryVersionValue(std::span<const std::uint8_t> block, const Text& subBlock,
-                           const void*& value, std::uint32_t& length) override {
+    std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> block,
+                                                  const Text& subBlock) override {
         queries.push_back(subBlock);
-        length = 0xFFFF;  // never to be relied upon
-        if (const auto foreign = foreignValues.find(subBlock); foreign != foreignValues.end()) {
-            value = foreign->second;
-            return true;
-        }
+        const std::uint32_t length = 0xFFFF;  // never to be relied upon
+        if (const auto foreign = foreignValues.find(subBlock); foreign != foreignValues.end())
+            return VersionValue{foreign->second, length};
         const auto found = valueOffsets.find(subBlock);
         if (found == valueOffsets.end() || found->second > block.size())
-            return false;
-        value = block.data() + found->second;
-        return true;
+            return std::nullopt;
+        return VersionValue{block.subspan(found->second), length};
     }
 
     std::size_t CallCount() const { return sizeCalls + readHandles.size() + queries.size(); }
@@ -343,10 +339,26 @@ TEST(VersionInfoTest, ValuesOutsideTheBufferAreEmpty) {
     }
     {
         RecordingVersionApi api = TenValues();
-        api.foreignValues[Path(u"040904B0", u"CompanyName")] = elsewhere + 4;
+        api.foreignValues[Path(u"040904B0", u"CompanyName")] = std::span(elsewhere).subspan(4);
         EXPECT_EQ(GetFileCompanyName(api, kFile), u"");
         EXPECT_EQ(GetFileProductVersion(api, kFile), u"ProductVersion=v");
     }
+}
+
+// The platform's answers are pointers; only those inside the block give bytes.
+TEST(VersionInfoTest, BytesFromIsTheRestOfTheBlockOrNothing) {
+    const std::uint8_t data[] = {1, 2, 3, 4, 5, 6};
+    const std::span<const std::uint8_t> block = std::span(data).first(4);
+    EXPECT_EQ(BytesFrom(block, data).data(), data);
+    EXPECT_EQ(BytesFrom(block, data).size(), 4u);
+    EXPECT_EQ(BytesFrom(block, data + 3).size(), 1u);
+    EXPECT_TRUE(BytesFrom(block, data + 4).empty());  // just past the block
+    EXPECT_TRUE(BytesFrom(block, nullptr).empty());
+    EXPECT_TRUE(BytesFrom({}, data).empty());
+    const std::uint8_t other[] = {9};
+    const auto before =
+        reinterpret_cast<std::uintptr_t>(other) < reinterpret_cast<std::uintptr_t>(data);
+    EXPECT_TRUE(BytesFrom(block, other).empty()) << (before ? "before" : "after");
 }
 
 }  // namespace

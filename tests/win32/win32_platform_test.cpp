@@ -207,12 +207,12 @@ TEST(Win32FileContentTest, DigestsMappedEmptyAndWriterHeldFiles) {
 }
 
 TEST(Win32PathsTest, DirectoriesAndUpperCasing) {
-    const PathPlatform paths = Win32Paths();
+    Win32Paths paths;
     EXPECT_EQ(WindowsDirPrefix(paths), u"C:\\windows\\");
     EXPECT_EQ(GetSystemDir(paths), u"C:\\windows\\system32");
     EXPECT_EQ(ResolveKernelPath(paths, u"\\SystemRoot\\system32\\drivers\\null.sys"),
               u"C:\\windows\\system32\\drivers\\null.sys");
-    EXPECT_EQ(paths.upperCase(u"\\systemroot\\é"), u"\\SYSTEMROOT\\É");
+    EXPECT_EQ(paths.UpperCase(u"\\systemroot\\é"), u"\\SYSTEMROOT\\É");
 }
 
 TEST(Win32ReportFileTest, WritesAnsiReplacesAndRespectsSharing) {
