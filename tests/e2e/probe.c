@@ -41,17 +41,21 @@ static void CloseRemote(Remote* r) {
     if (r->process) CloseHandle(r->process);
 }
 
-/* The status bar's text into `text` (1024 characters); 0 when there is no bar. */
+/* The status bar's text into `text` (1024 characters); 0 when there is no bar or it did not
+   answer. */
 static int ReadStatus(wchar_t* text) {
     HWND bar = Child(MainWindow(), STATUSCLASSNAMEW);
+    DWORD_PTR unused = 0;
+    int answered;
     if (!bar) return 0;
     Remote r = {0};
     if (!OpenRemote(bar, 1024 * sizeof(wchar_t), &r)) return 0;
     /* A bar in simple mode answers for its one part under index 0. */
-    SendMessageW(bar, SB_GETTEXTW, 0, (LPARAM)r.remote);
-    ReadProcessMemory(r.process, r.remote, text, 1023 * sizeof(wchar_t), NULL);
+    answered = SendMessageTimeoutW(bar, SB_GETTEXTW, 0, (LPARAM)r.remote, SMTO_NORMAL, 30000,
+                                   &unused) != 0;
+    if (answered) ReadProcessMemory(r.process, r.remote, text, 1023 * sizeof(wchar_t), NULL);
     CloseRemote(&r);
-    return 1;
+    return answered;
 }
 
 static int Status(void) {
@@ -70,10 +74,12 @@ static int Watch(void) {
     for (;;) {
         HWND list = Child(MainWindow(), WC_LISTVIEWW);
         wchar_t text[1024] = {0};
+        DWORD_PTR count = 0;
         if (!list) break;
-        const int count = (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
-        if (!IsWindow(list) || !ReadStatus(text)) break;
-        if (count > most) most = count;
+        /* Only answers of a window that is still there count. */
+        if (!SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 30000, &count)) break;
+        if (!ReadStatus(text)) break;
+        if ((int)count > most) most = (int)count;
         lstrcpyW(last, text);
     }
     printf("%d\t", most);

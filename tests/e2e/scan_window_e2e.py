@@ -42,12 +42,12 @@ class ScanWindowTest(unittest.TestCase):
         os.environ.pop("TOLVESSA_PROBE_DESKTOP", None)
         self.tmp.cleanup()
 
-    def start(self, rows, desktop=None):
-        """Starts the program over a table of `rows` modules; on the screen, or in a Wine
+    def start(self, modules, desktop=None):
+        """Starts the program over a table of these modules' paths; on the screen, or in a Wine
         virtual desktop ("name,WIDTHxHEIGHT"), whose windows the probe then looks at."""
         table = os.path.join(self.tmp.name, "modules.bin")
         with open(table, "wb") as f:
-            f.write(wine_run.module_table([HAL] * rows))
+            f.write(wine_run.module_table(modules))
         env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
         command = ["wine", ARGS.exe]
         if desktop:
@@ -65,7 +65,12 @@ class ScanWindowTest(unittest.TestCase):
 
     def test_exit_during_the_first_refresh_lets_the_scan_finish(self):
         rows = 200  # a scan of some seconds
-        self.start(rows)
+        # The last module is a large file: its digest takes a while, and meanwhile the window
+        # answers with all rows but the last, however the watcher's turns fall.
+        big = os.path.join(self.tmp.name, "big.sys")
+        with open(big, "wb") as f:
+            f.truncate(64 << 20)
+        self.start([HAL] * (rows - 1) + ["\\??\\" + wine_run.windows_path(big)])
         self.g.wait_for(lambda: self.count() > 0, 60, "the first rows")
         # Follows the window from now until it is gone.
         watch = subprocess.Popen(["wine", ARGS.probe, "watch"], stdin=subprocess.DEVNULL,
@@ -85,7 +90,7 @@ class ScanWindowTest(unittest.TestCase):
         rows = 60  # more than the list shows: a vertical scroll bar
         # The columns grow past their least widths only in a list wider than 1285 pixels, so the
         # window must be wider than this screen allows: a virtual desktop of 1600 x 900.
-        self.start(rows, desktop="tolvessa-wide,1600x900")
+        self.start([HAL] * rows, desktop="tolvessa-wide,1600x900")
         self.g.wait_status("   %d Modules Loaded" % rows)
         # Hide the Microsoft files: an empty list, no vertical scroll bar. Widened then, the
         # columns are shared over the whole width.
