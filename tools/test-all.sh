@@ -25,8 +25,8 @@ cmake --build --preset host-release -j "$jobs"
 
 cmake --preset mingw-i686 -DTOLVESSA_HOST_SCAN="$PWD/build/host-release/tools/tolvessa_scan" >/dev/null
 cmake --build --preset mingw-i686 -j "$jobs"
-cmake --preset mingw-x86_64 >/dev/null
-cmake --build --preset mingw-x86_64 -j "$jobs" --target tolvessa_tests Tolvessa TolvessaTestable
+cmake --preset mingw-x86_64 -DTOLVESSA_HOST_SCAN="$PWD/build/host-release/tools/tolvessa_scan" >/dev/null
+cmake --build --preset mingw-x86_64 -j "$jobs"
 
 source tools/wine-env.sh
 ctest --preset mingw-x86_64 -j "$jobs"

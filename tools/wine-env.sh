@@ -21,6 +21,8 @@ else
     tolvessa_wineserver=/usr/lib/wine/wineserver64
     echo "this machine cannot run 32-bit programs: Wine runs 64-bit programs only" >&2
 fi
+# The Wine command for the end-to-end tests.
+export TOLVESSA_WINE="$tolvessa_wine"
 
 tolvessa_started_xvfb=""
 if [[ -z "${DISPLAY:-}" ]]; then

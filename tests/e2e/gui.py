@@ -17,7 +17,7 @@ class Gui:
     # Reading the program's state ---------------------------------------------------------
 
     def probe(self, *args):
-        out = subprocess.run(["wine", self.probe_exe] + list(args), stdin=subprocess.DEVNULL,
+        out = subprocess.run([wine_run.WINE, self.probe_exe] + list(args), stdin=subprocess.DEVNULL,
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
         return out.stdout.decode("utf-8", "replace").replace("\r\n", "\n"), out.returncode
 

@@ -37,7 +37,14 @@ class MainWindowTest(unittest.TestCase):
     def setUpClass(cls):
         cls.g = gui.Gui(ARGS.exe, ARGS.probe, ARGS.shots)
         cls.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-gui-")
-        cls.app = subprocess.Popen(["wine", ARGS.exe], cwd=cls.tmp.name, stdin=subprocess.DEVNULL,
+        env = dict(os.environ)
+        if ARGS.recorded_kernel_table:
+            # The test build over a recording of the three modules Wine's kernel reports.
+            table = os.path.join(cls.tmp.name, "modules.bin")
+            with open(table, "wb") as f:
+                f.write(wine_run.module_table(wine_run.WINE_KERNEL_MODULES))
+            env["TOLVESSA_MODULE_TABLE"] = wine_run.windows_path(table)
+        cls.app = subprocess.Popen([wine_run.WINE, ARGS.exe], cwd=cls.tmp.name, env=env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         ids = wine_run.find_windows("Corvane Tolvessa v", timeout=60)
         if not ids:
@@ -241,6 +248,8 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--shots", required=True)
+    parser.add_argument("--recorded-kernel-table", action="store_true",
+                        help="the test build over a recording of Wine's three modules")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, failfast=False)
 

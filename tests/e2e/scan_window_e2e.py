@@ -49,9 +49,9 @@ class ScanWindowTest(unittest.TestCase):
         with open(table, "wb") as f:
             f.write(wine_run.module_table(modules))
         env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
-        command = ["wine", ARGS.exe]
+        command = [wine_run.WINE, ARGS.exe]
         if desktop:
-            command = ["wine", "explorer", "/desktop=" + desktop, ARGS.exe]
+            command = [wine_run.WINE, "explorer", "/desktop=" + desktop, ARGS.exe]
             os.environ["TOLVESSA_PROBE_DESKTOP"] = desktop.split(",")[0]
         self.app = subprocess.Popen(command, cwd=self.tmp.name, env=env,
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -73,7 +73,7 @@ class ScanWindowTest(unittest.TestCase):
         self.start([HAL] * (rows - 1) + ["\\??\\" + wine_run.windows_path(big)])
         self.g.wait_for(lambda: self.count() > 0, 60, "the first rows")
         # Follows the window from now until it is gone.
-        watch = subprocess.Popen(["wine", ARGS.probe, "watch"], stdin=subprocess.DEVNULL,
+        watch = subprocess.Popen([wine_run.WINE, ARGS.probe, "watch"], stdin=subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         at_exit = self.count()
         self.assertEqual(self.g.probe("command", str(EXIT))[1], 0)

@@ -12,6 +12,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wine_run  # noqa: E402
 from wine_run import windows_path  # noqa: E402
 
 TITLE_PATTERN = "^Corvane Tolvessa$"
@@ -45,7 +46,7 @@ def settle():
 def run_case(probe, argument, timeout=60):
     """Starts the probe; closes its box through X; returns (probe output, whether a box was
     found on the display)."""
-    proc = subprocess.Popen(["wine", probe, argument], stdin=subprocess.DEVNULL,
+    proc = subprocess.Popen([wine_run.WINE, probe, argument], stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     found = False
     end = time.time() + timeout

@@ -5,6 +5,20 @@ import subprocess
 import time
 
 WINEPREFIX = os.environ.get("WINEPREFIX", "")
+# The Wine command (tools/wine-env.sh names Wine's 64-bit loader on a machine that runs no
+# 32-bit code).
+WINE = os.environ.get("TOLVESSA_WINE", "wine")
+# The three modules Wine's kernel reports.
+WINE_KERNEL_MODULES = ["\\SystemRoot\\system32\\ntoskrnl.exe", "\\SystemRoot\\system32\\hal.dll",
+                       "\\SystemRoot\\system32\\drivers\\mountmgr.sys"]
+
+
+def is_64bit(exe):
+    """Whether the Windows program is an x86-64 image (its PE header's machine field)."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    at = struct.unpack_from("<I", head, 0x3C)[0]
+    return struct.unpack_from("<H", head, at + 4)[0] == 0x8664
 
 
 def windows_path(path):
@@ -14,7 +28,7 @@ def windows_path(path):
 
 def run_exe(exe, args, cwd, timeout=120):
     """Runs the program to its end; returns the exit code. Fails the test on a hang."""
-    proc = subprocess.run(["wine", exe] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
+    proc = subprocess.run([WINE, exe] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
     return proc.returncode
 
@@ -80,7 +94,7 @@ class Interactive:
     program is ended when the block is left."""
 
     def __init__(self, exe, args, cwd):
-        self.proc = subprocess.Popen(["wine", exe] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
+        self.proc = subprocess.Popen([WINE, exe] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = None
 
