@@ -123,8 +123,8 @@ Text GetSpecialFolderPath(int csidl) {
 
 }  // namespace
 
-TForm2::TForm2(Shell& shell, SnapshotSource moduleTable)
-    : shell_(shell), moduleTable_(std::move(moduleTable)) {
+TForm2::TForm2(Shell& shell, ModuleTableApi& moduleTable)
+    : shell_(shell), moduleTable_(moduleTable) {
     cmdLine_.commandLine = [] { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); };
     cmdLine_.charNext = [](const char16_t* p) {
         return reinterpret_cast<const char16_t*>(::CharNextW(reinterpret_cast<const wchar_t*>(p)));
@@ -789,12 +789,18 @@ void TForm2::PumpMessages() {
 }
 
 ScanResult TForm2::Scan() {
-    // The "Hide Microsoft Drivers" mark is read afresh for every module.
-    ScanOperations ops = inventory_.Operations([this] { return Checked(kHideMicrosoftDrivers2); },
-                                               [this] { PumpMessages(); });
-    ops.takeSnapshot = moduleTable_;
-    ops.stopRequested = [this] { return closing_; };
-    return ScanDrivers(list_, ops);
+    // The "Hide Microsoft Drivers" mark is read afresh for every module; the scan runs to its
+    // end, also when the window is being closed meanwhile.
+    class WindowScanHost : public ScanHost {
+      public:
+        explicit WindowScanHost(TForm2& form) : form_(form) {}
+        bool HideMicrosoftDrivers() override { return form_.Checked(kHideMicrosoftDrivers2); }
+        void PumpMessages() override { form_.PumpMessages(); }
+
+      private:
+        TForm2& form_;
+    } host(*this);
+    return ScanDrivers(list_, inventory_.Platform(moduleTable_), host);
 }
 
 }  // namespace tolvessa::win32

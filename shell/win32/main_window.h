@@ -27,8 +27,8 @@ namespace tolvessa::win32 {
 class TForm2 {
   public:
     // Launches go to `shell`; every scan takes its snapshot from `moduleTable` (the kernel's
-    // table, ModuleTableSource(), in the product).
-    TForm2(Shell& shell, SnapshotSource moduleTable);
+    // table, Win32ModuleTable, in the product).
+    TForm2(Shell& shell, ModuleTableApi& moduleTable);
     ~TForm2();
     TForm2(const TForm2&) = delete;
     TForm2& operator=(const TForm2&) = delete;
@@ -79,7 +79,7 @@ class TForm2 {
     ScanResult Scan();
 
     Shell& shell_;
-    SnapshotSource moduleTable_;
+    ModuleTableApi& moduleTable_;
     HINSTANCE instance_ = nullptr;
     HWND hwnd_ = nullptr;
     HWND lv_ = nullptr;
