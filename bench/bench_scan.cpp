@@ -99,11 +99,13 @@ bool Prepare(std::size_t modules) {
 void BM_Scan(benchmark::State& state) {
     Setup& s = TheSetup();
     tolvessa::host::HostInventory inventory(s.root.string());
-    const auto ops = inventory.Operations(tolvessa::host::InMemorySnapshotSource(s.table));
+    tolvessa::host::InMemoryModuleTable table(s.table);
+    tolvessa::host::FixedScanHost host;
+    const tolvessa::InventoryPlatform platform = inventory.Platform(table);
     std::size_t rows = 0;
     for (auto _ : state) {
         tolvessa::DriverList list;
-        tolvessa::ScanDrivers(list, ops);
+        tolvessa::ScanDrivers(list, platform, host);
         rows = list.Count();
         benchmark::DoNotOptimize(rows);
     }

@@ -43,47 +43,52 @@ void DriverList::Append(DriverRow row) {
         listener_.rowAppended(rows_.size() - 1);
 }
 
-DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path, const ScanOperations& ops) {
+DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path,
+                         const InventoryPlatform& platform) {
     DriverRow row;
     row[kLoadOrder] = DecimalText(entry.loadOrderIndex);
     row[kImageName] = path;
     row[kBaseAddress] = u"0x" + HexText(entry.imageBase, 8);
     row[kImageSize] = u"0x" + HexText(entry.imageSize);
-    row[kPublisher] = ops.getFileCompanyName(path);
-    row[kDescription] = ops.getFileDescription(path);
-    row[kVersion] = ops.getFileProductVersion(path);
+    row[kPublisher] = GetFileCompanyName(platform.versions, path);
+    row[kDescription] = GetFileDescription(platform.versions, path);
+    row[kVersion] = GetFileProductVersion(platform.versions, path);
     // Each of the last three cells asks afresh whether the file is there.
-    row[kMd5Hash] = ops.fileExistsOnDisk(path) ? ops.fileMd5Hex(path) : Text();
-    if (ops.fileExistsOnDisk(path)) {
-        row[kHidden] = Text(ops.isFileHidden(path) ? kTrue : kFalse);
+    FileAttributeApi& attributes = platform.attributes;
+    row[kMd5Hash] =
+        FileExistsOnDisk(attributes, path) ? FileMd5Hex(platform.content, path) : Text();
+    if (FileExistsOnDisk(attributes, path)) {
+        row[kHidden] = Text(IsFileHidden(attributes, path) ? kTrue : kFalse);
     }
-    row[kExists] = Text(ops.fileExistsOnDisk(path) ? kTrue : kFalse);
+    row[kExists] = Text(FileExistsOnDisk(attributes, path) ? kTrue : kFalse);
     return row;
 }
 
-ScanResult ScanDrivers(DriverList& list, const ScanOperations& ops) {
+ScanResult ScanDrivers(DriverList& list, const InventoryPlatform& platform, ScanHost& host) {
     if (list.Scanning())
         return ScanResult::kRefused;
     ScanLease lease(list);
 
     bool taken = false;
-    const bool ok = ops.takeSnapshot([&](const ModuleSnapshot& snapshot) {
+    const bool ok = platform.modules.TakeSnapshot([&](const ModuleSnapshot& snapshot) {
         taken = true;
         const std::size_t count = snapshot.Count();
         for (std::size_t i = 0; i < count; ++i) {
-            ops.pumpMessages();
+            host.PumpMessages();
 
             const ModuleEntry entry = snapshot.Entry(i);
-            Text path = ops.resolveKernelPath(ops.decodeAnsi(entry.fullPathName));
-            if (!ops.fileExistsOnDisk(path)) {
-                Text candidate = ops.getSystemDir() + u"\\drivers\\" + path;
-                if (ops.fileExistsOnDisk(candidate))
+            Text path =
+                ResolveKernelPath(platform.paths, platform.modules.DecodeAnsi(entry.fullPathName));
+            if (!FileExistsOnDisk(platform.attributes, path)) {
+                Text candidate = GetSystemDir(platform.paths) + u"\\drivers\\" + path;
+                if (FileExistsOnDisk(platform.attributes, candidate))
                     path = std::move(candidate);
             }
-            if (ops.hideMicrosoftDrivers() && ops.getFileCompanyName(path) == kMicrosoft) {
+            if (host.HideMicrosoftDrivers() &&
+                GetFileCompanyName(platform.versions, path) == kMicrosoft) {
                 continue;
             }
-            lease.Append(BuildDriverRow(entry, path, ops));
+            lease.Append(BuildDriverRow(entry, path, platform));
         }
     });
     return ok && taken ? ScanResult::kCompleted : ScanResult::kSnapshotFailed;

@@ -7,8 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "inventory/file_queries.h"
+#include "inventory/kernel_path.h"
+#include "inventory/md5.h"
 #include "inventory/module_snapshot.h"
 #include "inventory/text.h"
+#include "inventory/version_info.h"
 
 namespace tolvessa {
 
@@ -38,20 +42,23 @@ struct DriverRow {
     bool operator==(const DriverRow&) const = default;
 };
 
-// Everything the scan asks of the platform and of the window, as replaceable operations.
-struct ScanOperations {
-    SnapshotSource takeSnapshot;
-    std::function<Text(std::string_view ansi)> decodeAnsi;  // the system's ANSI code page
-    std::function<Text(const Text&)> resolveKernelPath;
-    std::function<Text()> getSystemDir;
-    std::function<bool(const Text&)> fileExistsOnDisk;
-    std::function<bool(const Text&)> isFileHidden;
-    std::function<Text(const Text&)> getFileCompanyName;
-    std::function<Text(const Text&)> getFileDescription;
-    std::function<Text(const Text&)> getFileProductVersion;
-    std::function<Text(const Text&)> fileMd5Hex;
-    std::function<bool()> hideMicrosoftDrivers;  // read afresh for every entry
-    std::function<void()> pumpMessages;          // handles waiting window messages, never waits
+// What the scan reads of the system: one build's adapters, each behind its own interface.
+struct InventoryPlatform {
+    ModuleTableApi& modules;
+    PathApi& paths;
+    FileAttributeApi& attributes;
+    VersionApi& versions;
+    FileContentApi& content;
+};
+
+// What the window lends a scan while it runs.
+class ScanHost {
+  public:
+    virtual ~ScanHost() = default;
+    // Whether "Microsoft Corporation" files are left out; read afresh for every entry.
+    virtual bool HideMicrosoftDrivers() = 0;
+    // Handles the window messages already waiting; never waits for more.
+    virtual void PumpMessages() = 0;
 };
 
 // The driver list: the only store of scan results. It refuses to be emptied or filled by a
@@ -92,11 +99,12 @@ enum class ScanResult {
 };
 
 // Takes one snapshot and appends one row per entry that the filter lets through, in snapshot
-// order, always to the snapshot's end (nothing the pump does cuts it short). Never empties the
-// list.
-ScanResult ScanDrivers(DriverList& list, const ScanOperations& ops);
+// order, pumping the host's messages before each entry; always walks the whole snapshot. Never
+// empties the list.
+ScanResult ScanDrivers(DriverList& list, const InventoryPlatform& platform, ScanHost& host);
 
 // One row as the scan makes it from an entry whose path text is already decoded.
-DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path, const ScanOperations& ops);
+DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path,
+                         const InventoryPlatform& platform);
 
 }  // namespace tolvessa

@@ -6,7 +6,10 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "inventory/text.h"
 
 namespace tolvessa {
 
@@ -44,9 +47,17 @@ class ModuleSnapshot {
 // 284-byte entry each; paths longer than 256 bytes are cut.
 std::vector<std::uint8_t> EncodeModuleSnapshot(const std::vector<ModuleEntry>& entries);
 
-// Hands the visitor one snapshot while its buffer lives; false (and no visit) when the table
-// cannot be had.
 using SnapshotVisitor = std::function<void(const ModuleSnapshot&)>;
-using SnapshotSource = std::function<bool(const SnapshotVisitor&)>;
+
+// The kernel's loaded-module table, and the ANSI code page the paths in it are written in.
+class ModuleTableApi {
+  public:
+    virtual ~ModuleTableApi() = default;
+    // Hands the visitor one snapshot while its buffer lives; false (and no visit) when the table
+    // cannot be had.
+    virtual bool TakeSnapshot(const SnapshotVisitor& visit) = 0;
+    // A path of the table in the system's ANSI code page, as text.
+    virtual Text DecodeAnsi(std::string_view ansi) = 0;
+};
 
 }  // namespace tolvessa

@@ -70,9 +70,9 @@ int main(int argc, char** argv) {
 
     tolvessa::host::HostInventory inventory(driveC);
     tolvessa::DriverList list;
-    const auto result = tolvessa::ScanDrivers(
-        list, inventory.Operations(tolvessa::host::RecordedSnapshotSource(rest[0]),
-                                   [hide] { return hide; }));
+    tolvessa::host::RecordedModuleTable table(rest[0]);
+    tolvessa::host::FixedScanHost host(hide);
+    const auto result = tolvessa::ScanDrivers(list, inventory.Platform(table), host);
     if (result == tolvessa::ScanResult::kSnapshotFailed) {
         std::fprintf(stderr, "cannot read the module table %s\n", rest[0].c_str());
         return 1;

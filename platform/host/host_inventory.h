@@ -1,7 +1,6 @@
 // Everything the driver scan needs from a POSIX host, wired together.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "inventory/driver_scan.h"
@@ -13,6 +12,17 @@
 
 namespace tolvessa::host {
 
+// A scan without a window: the filter mark fixed, no messages to handle.
+class FixedScanHost : public ScanHost {
+  public:
+    explicit FixedScanHost(bool hideMicrosoftDrivers = false) : hide_(hideMicrosoftDrivers) {}
+    bool HideMicrosoftDrivers() override { return hide_; }
+    void PumpMessages() override {}
+
+  private:
+    bool hide_;
+};
+
 class HostInventory {
   public:
     // `driveC` is the host folder that stands for C: (holding "windows\system32"); empty leaves
@@ -22,11 +32,8 @@ class HostInventory {
     HostPaths& Paths() { return paths_; }
     HostSystem& System() { return system_; }
 
-    // The scan's operations over this host, with the module table from `source`. The filter
-    // check and the message pump default to "off" and "nothing waiting".
-    ScanOperations Operations(SnapshotSource source,
-                              std::function<bool()> hideMicrosoftDrivers = {},
-                              std::function<void()> pumpMessages = {});
+    // The scan's view of this host, with the module table from `modules`.
+    InventoryPlatform Platform(ModuleTableApi& modules);
 
   private:
     HostPaths paths_;

@@ -1,17 +1,40 @@
-// The module table on a host without a kernel table to read: recorded bytes from a file.
+// The module table on a host without a kernel table to read: recorded bytes, with paths in the
+// host's code page.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "inventory/module_snapshot.h"
 
 namespace tolvessa::host {
 
-// A snapshot source that reads the recording at `file` afresh for every scan; a file that
-// cannot be read is a failed snapshot.
-SnapshotSource RecordedSnapshotSource(std::string file);
+// A table whose paths are in the host's code page.
+class HostModuleTable : public ModuleTableApi {
+  public:
+    Text DecodeAnsi(std::string_view ansi) override;
+};
 
-// A snapshot source over bytes held in memory.
-SnapshotSource InMemorySnapshotSource(std::vector<std::uint8_t> bytes);
+// The recording at `file`, read afresh for every snapshot; a file that cannot be read is a
+// failed snapshot.
+class RecordedModuleTable : public HostModuleTable {
+  public:
+    explicit RecordedModuleTable(std::string file) : file_(std::move(file)) {}
+    bool TakeSnapshot(const SnapshotVisitor& visit) override;
+
+  private:
+    std::string file_;
+};
+
+// A table whose bytes are held in memory.
+class InMemoryModuleTable : public HostModuleTable {
+  public:
+    explicit InMemoryModuleTable(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    bool TakeSnapshot(const SnapshotVisitor& visit) override;
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+};
 
 }  // namespace tolvessa::host

@@ -21,57 +21,56 @@ F NtdllFunction(const char* name) {
 
 }  // namespace
 
-SnapshotSource ModuleTableSource(QuerySystemInformation query, int attempts) {
-    return [query = std::move(query), attempts](const SnapshotVisitor& visit) {
-        for (int attempt = 0; attempt < attempts; ++attempt) {
-            unsigned long size = 0;
-            query(nullptr, 0, &size);  // its status is not looked at: only the size counts
-            if (size == 0)
-                return false;
-            ScopedVirtualMemory buffer(
-                ::VirtualAlloc(nullptr, 2 * static_cast<SIZE_T>(size), MEM_COMMIT, PAGE_READWRITE));
-            if (!buffer)
-                return false;
-            const long status = query(buffer.get(), size, &size);
-            if (status == kStatusSuccess) {
-                visit(ModuleSnapshot(std::span<const std::uint8_t>(
-                    static_cast<const std::uint8_t*>(buffer.get()), size)));
-                return true;
-            }
-            // A module loaded between the two queries: the table grew; ask for its size again.
-            if (status != kStatusInfoLengthMismatch)
-                return false;
+Text AnsiModuleTable::DecodeAnsi(std::string_view ansi) {
+    return FromAnsi(ansi);
+}
+
+Win32ModuleTable::Win32ModuleTable()
+    : Win32ModuleTable([](void* buffer, unsigned long length, unsigned long* returned) {
+          using NtQuery = long(WINAPI*)(unsigned long, void*, unsigned long, unsigned long*);
+          static const auto ntQuery = NtdllFunction<NtQuery>("NtQuerySystemInformation");
+          return ntQuery ? ntQuery(kSystemModuleInformation, buffer, length, returned)
+                         : kStatusInfoLengthMismatch + 1;
+      }) {}
+
+bool Win32ModuleTable::TakeSnapshot(const SnapshotVisitor& visit) {
+    for (int attempt = 0; attempt < attempts_; ++attempt) {
+        unsigned long size = 0;
+        query_(nullptr, 0, &size);  // its status is not looked at: only the size counts
+        if (size == 0)
+            return false;
+        ScopedVirtualMemory buffer(
+            ::VirtualAlloc(nullptr, 2 * static_cast<SIZE_T>(size), MEM_COMMIT, PAGE_READWRITE));
+        if (!buffer)
+            return false;
+        const long status = query_(buffer.get(), size, &size);
+        if (status == kStatusSuccess) {
+            visit(ModuleSnapshot(std::span<const std::uint8_t>(
+                static_cast<const std::uint8_t*>(buffer.get()), size)));
+            return true;
         }
+        // A module loaded between the two queries: the table grew; ask for its size again.
+        if (status != kStatusInfoLengthMismatch)
+            return false;
+    }
+    return false;
+}
+
+bool RecordedModuleTable::TakeSnapshot(const SnapshotVisitor& visit) {
+    ScopedHandle h = OwnHandle(::CreateFileW(Wide(file_), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    if (!h)
         return false;
-    };
-}
-
-SnapshotSource ModuleTableSource() {
-    using NtQuery = long(WINAPI*)(unsigned long, void*, unsigned long, unsigned long*);
-    static const auto ntQuery = NtdllFunction<NtQuery>("NtQuerySystemInformation");
-    return ModuleTableSource([](void* buffer, unsigned long length, unsigned long* returned) {
-        return ntQuery ? ntQuery(kSystemModuleInformation, buffer, length, returned)
-                       : kStatusInfoLengthMismatch + 1;
-    });
-}
-
-SnapshotSource RecordedTableSource(Text file) {
-    return [file = std::move(file)](const SnapshotVisitor& visit) {
-        ScopedHandle h = OwnHandle(::CreateFileW(Wide(file), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                 OPEN_EXISTING, 0, nullptr));
-        if (!h)
-            return false;
-        const DWORD size = ::GetFileSize(h.get(), nullptr);
-        if (size == INVALID_FILE_SIZE)
-            return false;
-        std::vector<std::uint8_t> bytes(size);
-        DWORD got = 0;
-        if (size && (!::ReadFile(h.get(), bytes.data(), size, &got, nullptr) || got != size)) {
-            return false;
-        }
-        visit(ModuleSnapshot(bytes));
-        return true;
-    };
+    const DWORD size = ::GetFileSize(h.get(), nullptr);
+    if (size == INVALID_FILE_SIZE)
+        return false;
+    std::vector<std::uint8_t> bytes(size);
+    DWORD got = 0;
+    if (size && (!::ReadFile(h.get(), bytes.data(), size, &got, nullptr) || got != size)) {
+        return false;
+    }
+    visit(ModuleSnapshot(bytes));
+    return true;
 }
 
 // File attributes --------------------------------------------------------------------------
@@ -221,37 +220,6 @@ Text Win32Paths::UpperCase(TextView text) {
     if (!copy.empty())
         ::CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
     return FromWide(copy.data(), copy.size());
-}
-
-// The scan's operations ---------------------------------------------------------------------
-
-ScanOperations Win32Inventory::Operations(std::function<bool()> hideMicrosoftDrivers,
-                                          std::function<void()> pumpMessages) {
-    // Every file operation looks at the real System32 on 64-bit Windows.
-    auto onFile = [](auto operation) {
-        return [operation](const Text& path) {
-            ScopedWow64RedirectionOff realSystem32;
-            return operation(path);
-        };
-    };
-    ScanOperations ops;
-    ops.takeSnapshot = ModuleTableSource();
-    ops.decodeAnsi = FromAnsi;
-    ops.resolveKernelPath = [this](const Text& path) { return ResolveKernelPath(paths_, path); };
-    ops.getSystemDir = [this] { return GetSystemDir(paths_); };
-    ops.fileExistsOnDisk =
-        onFile([this](const Text& p) { return FileExistsOnDisk(attributes_, p); });
-    ops.isFileHidden = onFile([this](const Text& p) { return IsFileHidden(attributes_, p); });
-    ops.getFileCompanyName =
-        onFile([this](const Text& p) { return GetFileCompanyName(versions_, p); });
-    ops.getFileDescription =
-        onFile([this](const Text& p) { return GetFileDescription(versions_, p); });
-    ops.getFileProductVersion =
-        onFile([this](const Text& p) { return GetFileProductVersion(versions_, p); });
-    ops.fileMd5Hex = onFile([this](const Text& p) { return FileMd5Hex(content_, p); });
-    ops.hideMicrosoftDrivers = std::move(hideMicrosoftDrivers);
-    ops.pumpMessages = std::move(pumpMessages);
-    return ops;
 }
 
 // Privileges --------------------------------------------------------------------------------

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <functional>
+#include <string_view>
+#include <utility>
 
 #include "inventory/driver_scan.h"
 #include "inventory/file_queries.h"
@@ -12,20 +14,45 @@
 
 namespace tolvessa::win32 {
 
+// The call behind Win32ModuleTable, replaceable for tests: (buffer, length, &returned) → status.
+using QuerySystemInformation =
+    std::function<long(void* buffer, unsigned long length, unsigned long* returned)>;
+
+// A module table whose paths are in the system's ANSI code page.
+class AnsiModuleTable : public ModuleTableApi {
+  public:
+    Text DecodeAnsi(std::string_view ansi) override;
+};
+
 // The loaded-module table through NtQuerySystemInformation (class 11): a size query, a committed
 // buffer of twice that size, the second query with the reported size. When a module is loaded
 // between the two queries the second one fails for want of room; the table is then asked for
 // afresh, a few times, before the snapshot counts as failed.
-SnapshotSource ModuleTableSource();
+class Win32ModuleTable : public AnsiModuleTable {
+  public:
+    // The kernel's table.
+    Win32ModuleTable();
+    explicit Win32ModuleTable(QuerySystemInformation query, int attempts = 5)
+        : query_(std::move(query)), attempts_(attempts) {}
 
-// The call behind ModuleTableSource, replaceable for tests: (buffer, length, &returned) → status.
-using QuerySystemInformation =
-    std::function<long(void* buffer, unsigned long length, unsigned long* returned)>;
-SnapshotSource ModuleTableSource(QuerySystemInformation query, int attempts = 5);
+    bool TakeSnapshot(const SnapshotVisitor& visit) override;
 
-// A module table recorded in a file (the kernel's wire format), read afresh for every scan; a
-// file that cannot be read is a failed snapshot. For test builds that list chosen files.
-SnapshotSource RecordedTableSource(Text file);
+  private:
+    QuerySystemInformation query_;
+    int attempts_;
+};
+
+// A module table recorded in a file (the kernel's wire format), read afresh for every snapshot;
+// a file that cannot be read is a failed snapshot. For test builds that list chosen files.
+class RecordedModuleTable : public AnsiModuleTable {
+  public:
+    explicit RecordedModuleTable(Text file) : file_(std::move(file)) {}
+
+    bool TakeSnapshot(const SnapshotVisitor& visit) override;
+
+  private:
+    Text file_;
+};
 
 class Win32FileAttributes : public FileAttributeApi {
   public:
@@ -58,12 +85,14 @@ class Win32Paths : public PathApi {
     Text UpperCase(TextView text) override;
 };
 
-// Every operation of the scan on this system; the file operations see the real System32 on
-// 64-bit Windows.
+// The file, version and directory adapters of this system; the file adapters see the real
+// System32 on 64-bit Windows.
 class Win32Inventory {
   public:
-    ScanOperations Operations(std::function<bool()> hideMicrosoftDrivers,
-                              std::function<void()> pumpMessages);
+    // The scan's view of this system, with the module table from `modules`.
+    InventoryPlatform Platform(ModuleTableApi& modules) {
+        return {modules, paths_, attributes_, versions_, content_};
+    }
 
     Win32FileAttributes& Attributes() { return attributes_; }
 

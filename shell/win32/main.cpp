@@ -36,7 +36,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     tolvessa::win32::TForm2 form2(seams.TheShell(), seams.ModuleTable());
 #else
     tolvessa::win32::Win32Shell shell;
-    tolvessa::win32::TForm2 form2(shell, tolvessa::win32::ModuleTableSource());
+    tolvessa::win32::Win32ModuleTable moduleTable;
+    tolvessa::win32::TForm2 form2(shell, moduleTable);
 #endif
     if (!form2.Create(instance, applicationWindow))
         return 0;

@@ -138,9 +138,9 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-TForm2::TForm2(Shell& shell, SnapshotSource moduleTable)
+TForm2::TForm2(Shell& shell, ModuleTableApi& moduleTable)
     : WindowBase(shell),
-      moduleTable_(std::move(moduleTable)),
+      moduleTable_(moduleTable),
       lv_(list_, [this] { return Checked(kHighlightSuspiciousModules2); }),
       frmAbout_(shell) {
     cmdLine_.commandLine = [] { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); };
@@ -568,11 +568,18 @@ void TForm2::PumpMessages() {
 }
 
 ScanResult TForm2::Scan() {
-    // The "Hide Microsoft Drivers" mark is read afresh for every module.
-    ScanOperations ops = inventory_.Operations([this] { return Checked(kHideMicrosoftDrivers2); },
-                                               [this] { PumpMessages(); });
-    ops.takeSnapshot = moduleTable_;
-    return ScanDrivers(list_, ops);
+    // The "Hide Microsoft Drivers" mark is read afresh for every module; the scan runs to its
+    // end, also when the window is being closed meanwhile.
+    class WindowScanHost : public ScanHost {
+      public:
+        explicit WindowScanHost(TForm2& form) : form_(form) {}
+        bool HideMicrosoftDrivers() override { return form_.Checked(kHideMicrosoftDrivers2); }
+        void PumpMessages() override { form_.PumpMessages(); }
+
+      private:
+        TForm2& form_;
+    } host(*this);
+    return ScanDrivers(list_, inventory_.Platform(moduleTable_), host);
 }
 
 }  // namespace tolvessa::win32

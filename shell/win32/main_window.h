@@ -30,8 +30,8 @@ namespace tolvessa::win32 {
 class TForm2 : public WindowBase {
   public:
     // Launches go to `shell`; every scan takes its snapshot from `moduleTable` (the kernel's
-    // table, ModuleTableSource(), in the product).
-    TForm2(Shell& shell, SnapshotSource moduleTable);
+    // table, Win32ModuleTable, in the product).
+    TForm2(Shell& shell, ModuleTableApi& moduleTable);
     ~TForm2() override;
 
     // Creates the window, hidden (FormCreate runs inside), then the hidden About window.
@@ -79,7 +79,7 @@ class TForm2 : public WindowBase {
     // Carries out a close request that came while a scan was under way, once none is.
     void CloseIfDeferred();
 
-    SnapshotSource moduleTable_;
+    ModuleTableApi& moduleTable_;
     HINSTANCE instance_ = nullptr;
     HWND progressBar1_ = nullptr;
     HWND button1_ = nullptr;

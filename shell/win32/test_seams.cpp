@@ -48,16 +48,17 @@ class LoggingShell : public Shell {
 
 }  // namespace
 
-TestSeams::TestSeams() : table_(Variable(L"TOLVESSA_MODULE_TABLE")) {
+TestSeams::TestSeams() {
+    const Text table = Variable(L"TOLVESSA_MODULE_TABLE");
+    if (table.empty())
+        moduleTable_ = std::make_unique<Win32ModuleTable>();
+    else
+        moduleTable_ = std::make_unique<RecordedModuleTable>(table);
     const Text log = Variable(L"TOLVESSA_SHELL_LOG");
     if (log.empty())
         shell_ = std::make_unique<Win32Shell>();
     else
         shell_ = std::make_unique<LoggingShell>(log);
-}
-
-SnapshotSource TestSeams::ModuleTable() const {
-    return table_.empty() ? ModuleTableSource() : RecordedTableSource(table_);
 }
 
 }  // namespace tolvessa::win32

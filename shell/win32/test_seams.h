@@ -22,11 +22,11 @@ class TestSeams {
     // The logging shell when TOLVESSA_SHELL_LOG is set, else the system's.
     Shell& TheShell() { return *shell_; }
     // The recorded table when TOLVESSA_MODULE_TABLE is set, else the kernel's.
-    SnapshotSource ModuleTable() const;
+    ModuleTableApi& ModuleTable() { return *moduleTable_; }
 
   private:
     std::unique_ptr<Shell> shell_;
-    Text table_;
+    std::unique_ptr<ModuleTableApi> moduleTable_;
 };
 
 }  // namespace tolvessa::win32

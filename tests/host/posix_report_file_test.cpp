@@ -11,6 +11,7 @@
 
 #include "report/driver_report.h"
 #include "temp_dir.h"
+#include "tests/unit/fake_inventory.h"
 
 namespace tolvessa::host {
 namespace {
@@ -22,28 +23,13 @@ std::string ReadAll(const std::filesystem::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A list with one row, made by the scan over operations that name one existing file.
+// A list with one row, made by the scan over an inventory that holds one file at `path`.
 DriverList OneRowList(const Text& path) {
-    const std::vector<ModuleEntry> entries = {ModuleEntry{0x1000, 0x20, 3, "k"}};
-    ScanOperations ops;
-    ops.takeSnapshot = [&entries](const SnapshotVisitor& visit) {
-        const auto bytes = EncodeModuleSnapshot(entries);
-        visit(ModuleSnapshot(bytes));
-        return true;
-    };
-    ops.decodeAnsi = [](std::string_view s) { return AsciiText(s); };
-    ops.resolveKernelPath = [&path](const Text&) { return path; };
-    ops.getSystemDir = [] { return Text(u"C:\\windows\\system32"); };
-    ops.fileExistsOnDisk = [](const Text&) { return true; };
-    ops.isFileHidden = [](const Text&) { return false; };
-    ops.getFileCompanyName = [](const Text&) { return Text(u"Acme"); };
-    ops.getFileDescription = [](const Text&) { return Text(); };
-    ops.getFileProductVersion = [](const Text&) { return Text(u"1.0"); };
-    ops.fileMd5Hex = [](const Text&) { return Text(32, u'A'); };
-    ops.hideMicrosoftDrivers = [] { return false; };
-    ops.pumpMessages = [] {};
+    tolvessa::testing::FakeInventory inventory;
+    inventory.files[path] = {false, u"Acme", u"", u"1.0", "a"};
+    inventory.AddEntry(TextToUtf8(path), 3, 0x1000, 0x20);
     DriverList list;
-    ScanDrivers(list, ops);
+    inventory.ScanInto(list);
     return list;
 }
 
@@ -71,7 +57,7 @@ const std::string kExpected =
     "Publisher: Acme\r\n"
     "Description: \r\n"
     "Version: 1.0\r\n"
-    "MD5 Hash: AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n"
+    "MD5 Hash: 0CC175B9C0F1B6A831C399E269772661\r\n"
     "Hidden: False\r\n"
     "Exists: True\r\n";
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "report/report_file.h"
+#include "tests/unit/fake_inventory.h"
 #include "tolvessa_product.h"
 
 namespace tolvessa {
@@ -19,50 +20,24 @@ struct FakeDriver {
     std::uint32_t size = 0;
     Text path;
     Text company, description, version;
-    Text md5;
+    std::string content;  // what the file holds: its digest is the hash cell
     bool hidden = false;
     bool exists = true;
 };
 
-// A list filled by the real scan over operations that answer from the table above.
+// A list filled by the real scan over an inventory that holds the drivers above. The hash is
+// the digest of `content`; a driver whose file does not exist is listed by its path, its
+// version strings still answered.
 DriverList MakeList(const std::vector<FakeDriver>& drivers) {
-    std::vector<ModuleEntry> entries;
-    for (std::size_t i = 0; i < drivers.size(); ++i) {
-        ModuleEntry e;
-        e.fullPathName = std::to_string(i);  // a key into the table
-        e.loadOrderIndex = drivers[i].order;
-        e.imageBase = drivers[i].base;
-        e.imageSize = drivers[i].size;
-        entries.push_back(e);
+    testing::FakeInventory inventory;
+    inventory.paths.systemDirectory = u"C:\\none";
+    for (const FakeDriver& d : drivers) {
+        inventory.files[d.path] = {d.hidden,  d.company, d.description,
+                                   d.version, d.content, d.exists};
+        inventory.AddEntry(TextToUtf8(d.path), d.order, d.base, d.size);
     }
-    auto find = [&drivers](const Text& path) -> const FakeDriver* {
-        for (const FakeDriver& d : drivers) {
-            if (d.path == path)
-                return &d;
-        }
-        return nullptr;
-    };
-    ScanOperations ops;
-    ops.takeSnapshot = [&entries](const SnapshotVisitor& visit) {
-        const auto bytes = EncodeModuleSnapshot(entries);
-        visit(ModuleSnapshot(bytes));
-        return true;
-    };
-    ops.decodeAnsi = [](std::string_view s) { return AsciiText(s); };
-    ops.resolveKernelPath = [&drivers](const Text& key) {
-        return drivers[std::stoul(TextToUtf8(key))].path;
-    };
-    ops.getSystemDir = [] { return Text(u"C:\\none"); };
-    ops.fileExistsOnDisk = [&](const Text& p) { return find(p) && find(p)->exists; };
-    ops.isFileHidden = [&](const Text& p) { return find(p) && find(p)->hidden; };
-    ops.getFileCompanyName = [&](const Text& p) { return find(p) ? find(p)->company : Text(); };
-    ops.getFileDescription = [&](const Text& p) { return find(p) ? find(p)->description : Text(); };
-    ops.getFileProductVersion = [&](const Text& p) { return find(p) ? find(p)->version : Text(); };
-    ops.fileMd5Hex = [&](const Text& p) { return find(p) ? find(p)->md5 : Text(); };
-    ops.hideMicrosoftDrivers = [] { return false; };
-    ops.pumpMessages = [] {};
     DriverList list;
-    ScanDrivers(list, ops);
+    inventory.ScanInto(list);
     return list;
 }
 
@@ -73,11 +48,11 @@ const FakeDriver kKernel{4,
                          u"Microsoft Corporation",
                          u"NT Kernel & System",
                          u"6.1.7601.17514",
-                         u"0CC175B9C0F1B6A831C399E269772661",
+                         "a",  // MD5 0CC175B9C0F1B6A831C399E269772661
                          false,
                          true};
 // No version strings and no file: the empty cells keep their labels.
-const FakeDriver kGone{17, 0x9A000000, 0x8000, u"gone.sys", u"", u"", u"", u"", false, false};
+const FakeDriver kGone{17, 0x9A000000, 0x8000, u"gone.sys", u"", u"", u"", "", false, false};
 
 constexpr TextView kTitle = TOLVESSA_U(TOLVESSA_TITLE);
 constexpr TextView kHost = TOLVESSA_U(TOLVESSA_HOST_NAME);
@@ -213,7 +188,7 @@ class ClipboardTextTest : public ::testing::TestWithParam<ClipboardCase> {};
 TEST_P(ClipboardTextTest, TakesTheCellUnchanged) {
     FakeDriver padded = kKernel;
     padded.company = u" Acme  Corp ";
-    padded.description = u"  ";
+    padded.description = u"  NT  ";
     const DriverList list = MakeList({padded});
     EXPECT_EQ(ClipboardText(list.Row(0), GetParam().item), GetParam().text);
 }
@@ -224,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     u"C:\\Windows\\system32\\ntoskrnl.exe"},
                       ClipboardCase{"address", ClipboardItem::kAddress, u"0x80400000"},
                       ClipboardCase{"publisher", ClipboardItem::kPublisher, u" Acme  Corp "},
-                      ClipboardCase{"description", ClipboardItem::kDescription, u"  "},
+                      ClipboardCase{"description", ClipboardItem::kDescription, u"  NT  "},
                       ClipboardCase{"md5", ClipboardItem::kMd5Hash,
                                     u"0CC175B9C0F1B6A831C399E269772661"}),
     [](const auto& param) { return std::string(param.param.name); });

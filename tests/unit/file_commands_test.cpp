@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/fake_inventory.h"
+
 namespace tolvessa {
 namespace {
 
@@ -569,25 +571,12 @@ TEST_F(FileCommandsTest, CopyAllEndsWhenTheWindowIsClosedDuringThePump) {
 // The real list behind the view: a refresh that empties it during the copy is seen as such.
 TEST(DriverListViewTest, CopyAllOverARealListClearedDuringThePump) {
     DriverList driverList;
-    ScanOperations ops;
-    std::vector<ModuleEntry> entries(3);
-    entries[0].fullPathName = "C:\\d\\a.sys";
-    entries[1].fullPathName = "C:\\d\\b.sys";
-    entries[2].fullPathName = "C:\\d\\c.sys";
-    const auto bytes = EncodeModuleSnapshot(entries);
-    ops.takeSnapshot = [bytes](const SnapshotVisitor& visit) {
-        visit(ModuleSnapshot(bytes));
-        return true;
-    };
-    ops.decodeAnsi = [](std::string_view s) { return AsciiText(s); };
-    ops.resolveKernelPath = [](const Text& p) { return p; };
-    ops.getSystemDir = [] { return Text(); };
-    ops.fileExistsOnDisk = ops.isFileHidden = [](const Text&) { return true; };
-    ops.getFileCompanyName = ops.getFileDescription = ops.getFileProductVersion =
-        ops.fileMd5Hex = [](const Text&) { return Text(); };
-    ops.hideMicrosoftDrivers = [] { return false; };
-    ops.pumpMessages = [] {};
-    ASSERT_EQ(ScanDrivers(driverList, ops), ScanResult::kCompleted);
+    testing::FakeInventory inventory;
+    for (const char* path : {"C:\\d\\a.sys", "C:\\d\\b.sys", "C:\\d\\c.sys"}) {
+        inventory.files[AsciiText(path)].hidden = true;
+        inventory.AddEntry(path);
+    }
+    ASSERT_EQ(inventory.ScanInto(driverList), ScanResult::kCompleted);
     ASSERT_EQ(driverList.Count(), 3u);
 
     std::optional<std::size_t> selection = 2;

@@ -8,32 +8,19 @@
 
 #include "inventory/driver_scan.h"
 #include "inventory/module_snapshot.h"
+#include "tests/unit/fake_inventory.h"
 
 namespace tolvessa {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The scan over `bytes`, with no file on disk: each row is the entry's decoded path as it is.
+// The scan over `bytes`, with no file on disk: each row is the entry's decoded path, resolved.
 std::vector<DriverRow> Scan(const Bytes& bytes) {
-    ScanOperations ops;
-    ops.takeSnapshot = [&bytes](const SnapshotVisitor& visit) {
-        visit(ModuleSnapshot(bytes));
-        return true;
-    };
-    ops.decodeAnsi = [](std::string_view s) { return Utf8ToText(s); };
-    ops.resolveKernelPath = [](const Text& p) { return p; };
-    ops.getSystemDir = [] { return Text(u"C:\\Windows\\system32"); };
-    ops.fileExistsOnDisk = [](const Text&) { return false; };
-    ops.isFileHidden = [](const Text&) { return false; };
-    ops.getFileCompanyName = [](const Text&) { return Text(); };
-    ops.getFileDescription = [](const Text&) { return Text(); };
-    ops.getFileProductVersion = [](const Text&) { return Text(); };
-    ops.fileMd5Hex = [](const Text&) { return Text(); };
-    ops.hideMicrosoftDrivers = [] { return false; };
-    ops.pumpMessages = [] {};
+    testing::FakeInventory inventory;
+    inventory.modules.bytes = bytes;
     DriverList list;
-    EXPECT_EQ(ScanDrivers(list, ops), ScanResult::kCompleted);
+    EXPECT_EQ(inventory.ScanInto(list), ScanResult::kCompleted);
     return list.Rows();
 }
 
@@ -63,7 +50,8 @@ void SetCount(Bytes& bytes, std::uint32_t count) {
 TEST(ModuleTableBadInputTest, TableCutAtEveryByteGivesTheWholeEntriesOnly) {
     const Bytes whole = EncodeModuleSnapshot(
         {Entry("\\SystemRoot\\a.sys", 1), Entry("b.sys", 2), Entry("\\??\\C:\\c.sys", 3)});
-    const std::vector<Text> names = {u"\\SystemRoot\\a.sys", u"b.sys", u"\\??\\C:\\c.sys"};
+    // As resolved against C:\Windows.
+    const std::vector<Text> names = {u"C:\\Windows\\a.sys", u"b.sys", u"C:\\c.sys"};
     for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
         const Bytes bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
         const std::size_t entries = cut < 4 ? 0 : (cut - 4) / ModuleEntry::kSize;

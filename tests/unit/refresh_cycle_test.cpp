@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/fake_inventory.h"
+
 namespace tolvessa {
 namespace {
 
@@ -37,26 +39,14 @@ struct FakeScan {
     RefreshCycle::Scan Function() {
         return [this](DriverList& list) {
             ++runs;
-            ScanOperations ops;
-            std::vector<ModuleEntry> entries(rows);
-            const auto bytes = EncodeModuleSnapshot(entries);
-            ops.takeSnapshot = [bytes](const SnapshotVisitor& visit) {
-                visit(ModuleSnapshot(bytes));
-                return true;
-            };
-            ops.decodeAnsi = [](std::string_view s) { return AsciiText(s); };
-            ops.resolveKernelPath = [](const Text& p) { return p; };
-            ops.getSystemDir = [] { return Text(); };
-            ops.fileExistsOnDisk = [](const Text&) { return false; };
-            ops.isFileHidden = [](const Text&) { return false; };
-            ops.getFileCompanyName = ops.getFileDescription = ops.getFileProductVersion =
-                ops.fileMd5Hex = [](const Text&) { return Text(); };
-            ops.hideMicrosoftDrivers = [] { return false; };
-            ops.pumpMessages = [this] {
+            testing::FakeInventory inventory;
+            inventory.modules.entries.resize(rows);
+            testing::FakeScanHost host;
+            host.onPump = [this] {
                 if (during)
                     during();
             };
-            return ScanDrivers(list, ops);
+            return ScanDrivers(list, inventory.Platform(), host);
         };
     }
 };

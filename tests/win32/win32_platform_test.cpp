@@ -14,6 +14,7 @@
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_report_file.h"
+#include "tests/unit/fake_inventory.h"
 
 namespace tolvessa::win32 {
 namespace {
@@ -75,10 +76,10 @@ Text ProgramPath() {
     return path;
 }
 
-TEST(ModuleTableSourceTest, ReadsTheKernelModuleTable) {
+TEST(Win32ModuleTableTest, ReadsTheKernelModuleTable) {
     std::size_t count = 0;
     std::string firstPath;
-    const bool ok = ModuleTableSource()([&](const ModuleSnapshot& snapshot) {
+    const bool ok = Win32ModuleTable().TakeSnapshot([&](const ModuleSnapshot& snapshot) {
         count = snapshot.Count();
         if (count)
             firstPath = snapshot.Entry(0).fullPathName;
@@ -115,7 +116,7 @@ struct ScriptedQuery {
     }
 };
 
-TEST(ModuleTableSourceTest, TriesAgainWhenTheTableGrowsBetweenTheQueries) {
+TEST(Win32ModuleTableTest, TriesAgainWhenTheTableGrowsBetweenTheQueries) {
     const long kMismatch = static_cast<long>(0xC0000004L);
     struct Case {
         std::vector<long> statuses;
@@ -132,8 +133,10 @@ TEST(ModuleTableSourceTest, TriesAgainWhenTheTableGrowsBetweenTheQueries) {
         query.sizes = {4 + 284, 4 + 2 * 284};
         query.statuses = c.statuses;
         bool visited = false;
-        const bool ok = ModuleTableSource(query.Function(), 5)(
-            [&](const ModuleSnapshot& snapshot) { visited = snapshot.Count() == 1; });
+        const bool ok =
+            Win32ModuleTable(query.Function(), 5).TakeSnapshot([&](const ModuleSnapshot& snapshot) {
+                visited = snapshot.Count() == 1;
+            });
         EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(visited, c.ok);
         EXPECT_EQ(query.fillCalls, c.fills);
@@ -237,18 +240,20 @@ TEST(Win32ReportFileTest, WritesAnsiReplacesAndRespectsSharing) {
 
 TEST(Win32InventoryTest, ScansWhatTheKernelReports) {
     Win32Inventory inventory;
+    Win32ModuleTable kernel;
     DriverList list;
-    int pumps = 0;
-    EXPECT_EQ(ScanDrivers(list, inventory.Operations([] { return false; }, [&] { ++pumps; })),
-              ScanResult::kCompleted);
+    testing::FakeScanHost host;
+    EXPECT_EQ(ScanDrivers(list, inventory.Platform(kernel), host), ScanResult::kCompleted);
     ASSERT_GE(list.Count(), 1u);
-    EXPECT_EQ(pumps, static_cast<int>(list.Count()));
+    EXPECT_EQ(host.pumps, static_cast<int>(list.Count()));
     for (const DriverRow& row : list.Rows()) {
         EXPECT_EQ(row[kExists], u"True") << TextToUtf8(row[kImageName]);
     }
 
     DriverList filtered;
-    ScanDrivers(filtered, inventory.Operations([] { return true; }, [] {}));
+    testing::FakeScanHost hiding;
+    hiding.hideMicrosoft = true;
+    ScanDrivers(filtered, inventory.Platform(kernel), hiding);
     EXPECT_LT(filtered.Count(), list.Count());  // ntoskrnl.exe names Microsoft as its maker
 }
 
