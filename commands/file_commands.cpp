@@ -58,15 +58,20 @@ void LaunchBrowser(CommandUi& ui, const Text& url) {
     ui.ShellOpen(u"iexplore.exe", quoted);
 }
 
+std::optional<Text> FileCommands::SelectedExistingFile() {
+    std::optional<Text> path = list_.SelectedCell(kImageName);
+    if (path && !files_.FileExists(*path)) {
+        ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFileText));
+        return std::nullopt;
+    }
+    return path;
+}
+
 void FileCommands::ShowProperties1Click() {
     Guarded([&] {
-        const std::optional<Text> path = list_.SelectedCell(kImageName);
+        const std::optional<Text> path = SelectedExistingFile();
         if (!path)
             return;
-        if (!files_.FileExists(*path)) {
-            ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFileText));
-            return;
-        }
         // The property sheet lives on by itself; whether it opened is not looked at.
         ShowFileProperties(ui_, files_, *path);
     });
@@ -88,13 +93,9 @@ void FileCommands::OpenContainingFolder1Click() {
 
 void FileCommands::VerifyFileSignature1Click() {
     Guarded([&] {
-        const std::optional<Text> path = list_.SelectedCell(kImageName);
+        const std::optional<Text> path = SelectedExistingFile();
         if (!path)
             return;
-        if (!files_.FileExists(*path)) {
-            ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFileText));
-            return;
-        }
         // The signer is asked for only once the verdict says the file is signed.
         if (IsFileSigned(trust_, *path)) {
             ui_.ShowMessage(MessageKind::kInformation,
@@ -155,13 +156,8 @@ void FileCommands::CopyallDriversto1Click() {
 
 void FileCommands::CopyselectedDriverto1Click() {
     Guarded([&] {
-        const std::optional<Text> chosen = list_.SelectedCell(kImageName);
-        if (!chosen)
+        if (!SelectedExistingFile())
             return;
-        if (!files_.FileExists(*chosen)) {
-            ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFileText));
-            return;
-        }
         const std::optional<Text> picked = ui_.BrowseForFolder(Text(kSelectFolderTitle));
         if (!picked)
             return;
@@ -181,13 +177,9 @@ void FileCommands::DeleteSelected(bool (CommandFiles::*operation)(const Text&), 
         // Asked before anything else, with or without a selection.
         if (!ui_.AskYesNo(Text(kConfirmDeleteText)))
             return;
-        const std::optional<Text> path = list_.SelectedCell(kImageName);
+        const std::optional<Text> path = SelectedExistingFile();
         if (!path)
             return;
-        if (!files_.FileExists(*path)) {
-            ui_.ShowMessage(MessageKind::kWarning, Text(kCannotFindFileText));
-            return;
-        }
         if ((files_.*operation)(*path))
             ui_.ShowMessage(MessageKind::kInformation, Text(success));
         else

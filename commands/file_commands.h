@@ -161,6 +161,10 @@ class FileCommands {
     void DeleteFileonReboot1Click();    // "Delete File on Reboot"
 
   private:
+    // The "Image Name" cell of the selected row when that file exists. Nothing without a
+    // selection; for a file that is not there, the warning "Cannot find the file on disk." and
+    // nothing.
+    std::optional<Text> SelectedExistingFile();
     void SearchSelectedCell(DriverColumn column);
     // The confirmation, then the selected file through `operation`.
     void DeleteSelected(bool (CommandFiles::*operation)(const Text&), TextView success,

@@ -7,23 +7,18 @@ namespace {
 using Wow64Disable = BOOL(WINAPI*)(PVOID*);
 using Wow64Revert = BOOL(WINAPI*)(PVOID);
 
-template <typename F>
-F Kernel32Function(const char* name) {
-    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-    return kernel32 ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(kernel32, name)))
-                    : nullptr;
-}
-
 }  // namespace
 
 ScopedWow64RedirectionOff::ScopedWow64RedirectionOff() {
-    static const auto disable = Kernel32Function<Wow64Disable>("Wow64DisableWow64FsRedirection");
+    static const auto disable =
+        SystemFunction<Wow64Disable>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
     if (disable)
         disabled_ = disable(&previous_) != FALSE;
 }
 
 ScopedWow64RedirectionOff::~ScopedWow64RedirectionOff() {
-    static const auto revert = Kernel32Function<Wow64Revert>("Wow64RevertWow64FsRedirection");
+    static const auto revert =
+        SystemFunction<Wow64Revert>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
     if (disabled_ && revert)
         revert(previous_);
 }

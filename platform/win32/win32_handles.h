@@ -225,4 +225,14 @@ class ScopedWow64RedirectionOff {
 std::string ToAnsi(const Text& text);
 Text FromAnsi(std::string_view bytes);
 
+// A function that a system module already loaded into every process exports ("kernel32.dll",
+// "ntdll.dll"), looked up by name at run time, so a system without it still starts; null when it
+// is not there.
+template <typename F>
+F SystemFunction(const wchar_t* module, const char* name) {
+    const HMODULE loaded = ::GetModuleHandleW(module);
+    return loaded ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(loaded, name)))
+                  : nullptr;
+}
+
 }  // namespace tolvessa::win32

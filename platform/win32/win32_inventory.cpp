@@ -12,13 +12,6 @@ constexpr long kStatusSuccess = 0;
 constexpr long kStatusInfoLengthMismatch = static_cast<long>(0xC0000004L);
 constexpr unsigned long kSystemModuleInformation = 11;
 
-template <typename F>
-F NtdllFunction(const char* name) {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(ntdll, name)))
-                 : nullptr;
-}
-
 }  // namespace
 
 Text AnsiModuleTable::DecodeAnsi(std::string_view ansi) {
@@ -28,7 +21,8 @@ Text AnsiModuleTable::DecodeAnsi(std::string_view ansi) {
 Win32ModuleTable::Win32ModuleTable()
     : Win32ModuleTable([](void* buffer, unsigned long length, unsigned long* returned) {
           using NtQuery = long(WINAPI*)(unsigned long, void*, unsigned long, unsigned long*);
-          static const auto ntQuery = NtdllFunction<NtQuery>("NtQuerySystemInformation");
+          static const auto ntQuery =
+              SystemFunction<NtQuery>(L"ntdll.dll", "NtQuerySystemInformation");
           return ntQuery ? ntQuery(kSystemModuleInformation, buffer, length, returned)
                          : kStatusInfoLengthMismatch + 1;
       }) {}
@@ -226,7 +220,7 @@ Text Win32Paths::UpperCase(TextView text) {
 
 void EnableAllPrivileges() {
     using RtlAdjust = long(WINAPI*)(unsigned long, BOOLEAN, BOOLEAN, BOOLEAN*);
-    const auto adjust = NtdllFunction<RtlAdjust>("RtlAdjustPrivilege");
+    const auto adjust = SystemFunction<RtlAdjust>(L"ntdll.dll", "RtlAdjustPrivilege");
     if (!adjust)
         return;
     for (unsigned long value = 0; value <= 255; ++value) {
