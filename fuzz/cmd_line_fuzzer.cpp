@@ -41,23 +41,30 @@ const char16_t* NextWithPairs(const char16_t* at) {
     return at + 1;
 }
 
-CmdLinePlatform Platform(const Text& line, std::uint8_t stepping) {
-    CmdLinePlatform p;
-    p.commandLine = [&line] { return line.c_str(); };
-    switch (stepping % 3) {
-        case 0:
-            p.charNext = NextUnit;
-            break;
-        case 1:
-            p.charNext = NextWithMarks;
-            break;
-        default:
-            p.charNext = NextWithPairs;
-            break;
+// The command line in memory, stepped by one of the CharNextW behaviours above.
+class FuzzCmdLine : public CmdLineApi {
+  public:
+    FuzzCmdLine(const Text& line, std::uint8_t stepping) : line_(line) {
+        switch (stepping % 3) {
+            case 0:
+                step_ = NextUnit;
+                break;
+            case 1:
+                step_ = NextWithMarks;
+                break;
+            default:
+                step_ = NextWithPairs;
+                break;
+        }
     }
-    p.modulePath = [] { return Text(kModulePath); };
-    return p;
-}
+    const char16_t* CommandLine() override { return line_.c_str(); }
+    const char16_t* CharNext(const char16_t* position) override { return step_(position); }
+    Text ModulePath() override { return Text(kModulePath); }
+
+  private:
+    const Text& line_;
+    const char16_t* (*step_)(const char16_t*) = NextUnit;
+};
 
 // Splits at runs of characters 1 to 32: what the shell does with a line without quotes.
 std::vector<Text> SplitAtBlanks(const Text& line) {
@@ -90,14 +97,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     Text line = UnitsOf(std::span(data + 1, size - 1));
     line.resize(std::char_traits<char16_t>::length(line.c_str()));
-    const CmdLinePlatform platform = Platform(line, data[0]);
+    FuzzCmdLine platform(line, data[0]);
     const char16_t* const begin = line.c_str();
     const char16_t* const end = begin + line.size();
 
     // Every token measured, then read into a buffer of exactly that size (ASan sees a write past
     // it), the cursor never leaving the line.
     std::vector<Text> tokens;
-    const char16_t* cursor = platform.commandLine();
+    const char16_t* cursor = platform.CommandLine();
     for (;;) {
         const char16_t* measure = cursor;
         std::size_t length = 12345;

@@ -27,14 +27,14 @@ class TokenSink {
 
 }  // namespace
 
-bool NextCmdLineToken(const CmdLinePlatform& platform, const char16_t*& cursor, char16_t* out,
+bool NextCmdLineToken(CmdLineApi& platform, const char16_t*& cursor, char16_t* out,
                       std::size_t* length) {
     if (length)
         *length = 0;
     if (!cursor)
         return false;
     while (IsBlank(*cursor))
-        cursor = platform.charNext(cursor);
+        cursor = platform.CharNext(cursor);
     if (*cursor == 0)
         return false;
 
@@ -46,7 +46,7 @@ bool NextCmdLineToken(const CmdLinePlatform& platform, const char16_t*& cursor, 
             std::size_t backslashes = 0;
             while (*cursor == u'\\') {
                 ++backslashes;
-                cursor = platform.charNext(cursor);
+                cursor = platform.CharNext(cursor);
             }
             if (*cursor == u'"') {
                 for (std::size_t i = 0; i < backslashes / 2; ++i)
@@ -54,7 +54,7 @@ bool NextCmdLineToken(const CmdLinePlatform& platform, const char16_t*& cursor, 
                 if (backslashes % 2 != 0) {
                     // An escaped quote: a character of the token, no change of quoting.
                     token.Add(*cursor);
-                    cursor = platform.charNext(cursor);
+                    cursor = platform.CharNext(cursor);
                 }
             } else {
                 for (std::size_t i = 0; i < backslashes; ++i)
@@ -62,12 +62,12 @@ bool NextCmdLineToken(const CmdLinePlatform& platform, const char16_t*& cursor, 
             }
         } else if (c == u'"') {
             quoted = !quoted;
-            cursor = platform.charNext(cursor);
+            cursor = platform.CharNext(cursor);
         } else if (IsBlank(c) && !quoted) {
             break;
         } else {
             token.Add(c);
-            cursor = platform.charNext(cursor);
+            cursor = platform.CharNext(cursor);
         }
     }
     if (length)
@@ -75,8 +75,8 @@ bool NextCmdLineToken(const CmdLinePlatform& platform, const char16_t*& cursor, 
     return true;
 }
 
-int CmdLineArgCount(const CmdLinePlatform& platform) {
-    const char16_t* cursor = platform.commandLine();
+int CmdLineArgCount(CmdLineApi& platform) {
+    const char16_t* cursor = platform.CommandLine();
     NextCmdLineToken(platform, cursor, nullptr, nullptr);  // the program's name
     int count = 0;
     while (NextCmdLineToken(platform, cursor, nullptr, nullptr))
@@ -84,10 +84,10 @@ int CmdLineArgCount(const CmdLinePlatform& platform) {
     return count;
 }
 
-Text CmdLineArg(const CmdLinePlatform& platform, int index) {
+Text CmdLineArg(CmdLineApi& platform, int index) {
     if (index <= 0)
-        return platform.modulePath();
-    const char16_t* cursor = platform.commandLine();
+        return platform.ModulePath();
+    const char16_t* cursor = platform.CommandLine();
     for (int skip = 0; skip < index; ++skip) {
         if (!NextCmdLineToken(platform, cursor, nullptr, nullptr))
             return {};

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 
 #include "inventory/text.h"
 
@@ -11,14 +10,16 @@ namespace tolvessa {
 
 // The calls the command line is read through (GetCommandLineW, CharNextW and
 // GetModuleFileNameW on Windows).
-struct CmdLinePlatform {
-    // The whole command line, zero-terminated.
-    std::function<const char16_t*()> commandLine;
+class CmdLineApi {
+  public:
+    virtual ~CmdLineApi() = default;
+    // The whole command line, zero-terminated; it lives as long as the process.
+    virtual const char16_t* CommandLine() = 0;
     // The position of the character after the one at `position`; at the terminating zero the
     // position itself.
-    std::function<const char16_t*(const char16_t* position)> charNext;
+    virtual const char16_t* CharNext(const char16_t* position) = 0;
     // The executable's full path.
-    std::function<Text()> modulePath;
+    virtual Text ModulePath() = 0;
 };
 
 // Reads the token at the cursor and moves the cursor past it (onto the blank that ends it, or
@@ -26,14 +27,14 @@ struct CmdLinePlatform {
 // nothing but them is left. With `out`, the token's characters are copied there (no zero is
 // added); with `length`, their number is stored (0 when there is no token). A token may be
 // empty (""), and then the result is still true.
-bool NextCmdLineToken(const CmdLinePlatform& platform, const char16_t*& cursor, char16_t* out,
+bool NextCmdLineToken(CmdLineApi& platform, const char16_t*& cursor, char16_t* out,
                       std::size_t* length);
 
 // The number of arguments after the program's name.
-int CmdLineArgCount(const CmdLinePlatform& platform);
+int CmdLineArgCount(CmdLineApi& platform);
 
 // Argument `index`: the executable's full path for 0 (or less), whatever the command line says;
 // the empty text past the last argument.
-Text CmdLineArg(const CmdLinePlatform& platform, int index);
+Text CmdLineArg(CmdLineApi& platform, int index);
 
 }  // namespace tolvessa

@@ -136,23 +136,31 @@ constexpr Command kCommands[] = {
     OnFile<&FileCommands::DeleteFileonReboot1Click>(kDeleteFileonReboot1),
 };
 
+// The program's command line: GetCommandLineW, CharNextW and GetModuleFileNameW (at most 261
+// characters).
+class Win32CmdLine : public CmdLineApi {
+  public:
+    const char16_t* CommandLine() override {
+        return reinterpret_cast<const char16_t*>(::GetCommandLineW());
+    }
+    const char16_t* CharNext(const char16_t* position) override {
+        return reinterpret_cast<const char16_t*>(
+            ::CharNextW(reinterpret_cast<const wchar_t*>(position)));
+    }
+    Text ModulePath() override {
+        wchar_t buffer[MAX_PATH + 1] = {};
+        const DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1);
+        return FromWide(buffer, std::min<DWORD>(n, MAX_PATH + 1));
+    }
+};
+
 }  // namespace
 
 TForm2::TForm2(Shell& shell, ModuleTableApi& moduleTable)
     : WindowBase(shell),
       moduleTable_(moduleTable),
       lv_(list_, [this] { return Checked(kHighlightSuspiciousModules2); }),
-      frmAbout_(shell) {
-    cmdLine_.commandLine = [] { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); };
-    cmdLine_.charNext = [](const char16_t* p) {
-        return reinterpret_cast<const char16_t*>(::CharNextW(reinterpret_cast<const wchar_t*>(p)));
-    };
-    cmdLine_.modulePath = [] {
-        wchar_t buffer[MAX_PATH + 1] = {};
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1);
-        return FromWide(buffer, std::min<DWORD>(n, MAX_PATH + 1));
-    };
-}
+      frmAbout_(shell) {}
 
 TForm2::~TForm2() {
     if (hwnd_)
@@ -460,9 +468,10 @@ void TForm2::FormCreate() {
 }
 
 void TForm2::FormShow() {
+    Win32CmdLine cmdLine;
     LogModeActions actions;
-    actions.argCount = [this] { return CmdLineArgCount(cmdLine_); };
-    actions.arg = [this](int index) { return CmdLineArg(cmdLine_, index); };
+    actions.argCount = [&cmdLine] { return CmdLineArgCount(cmdLine); };
+    actions.arg = [&cmdLine](int index) { return CmdLineArg(cmdLine, index); };
     actions.scan = [this] { return Scan() == ScanResult::kCompleted; };
     actions.writeReport = [this](const Text& fileName) {
         return WriteDriverReport(reportFile_, fileName, list_, kTitle, kHostName,

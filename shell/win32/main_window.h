@@ -105,7 +105,6 @@ class TForm2 : public WindowBase {
     std::unique_ptr<Win32CommandUi> commandUi_;
     std::unique_ptr<DriverListView> commandList_;
     std::unique_ptr<FileCommands> commands_;
-    CmdLinePlatform cmdLine_;
     bool closing_ = false;
     bool logRun_ = false;
     bool closeDeferred_ = false;

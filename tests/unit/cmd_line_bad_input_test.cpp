@@ -2,6 +2,8 @@
 // still the shell's, every argument is read whole, and nothing past the terminating zero counts.
 #include <gtest/gtest.h>
 
+#include "tests/unit/fake_cmd_line.h"
+
 #include <string>
 #include <vector>
 
@@ -27,10 +29,7 @@ class CmdLineBadInputTest : public ::testing::TestWithParam<BadLineCase> {};
 
 TEST_P(CmdLineBadInputTest, SplitsLikeTheShell) {
     const BadLineCase& c = GetParam();
-    CmdLinePlatform platform;
-    platform.commandLine = [&c] { return c.line.c_str(); };
-    platform.charNext = [](const char16_t* at) { return *at == 0 ? at : at + 1; };
-    platform.modulePath = [] { return Text(u"C:\\tolvessa.exe"); };
+    testing::FakeCmdLine platform(c.line, u"C:\\tolvessa.exe");
 
     const int count = CmdLineArgCount(platform);
     ASSERT_EQ(count, static_cast<int>(c.args.size()));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/fake_cmd_line.h"
+
 #include <string>
 #include <vector>
 
@@ -10,23 +12,7 @@ namespace {
 
 constexpr const char16_t* kModulePath = u"C:\\Tools\\Tolvessa\\tolvessa.exe";
 
-// A command line held in a buffer, stepped one code unit at a time as CharNextW does for plain
-// text.
-class FakeCmdLine {
-  public:
-    explicit FakeCmdLine(Text line) : line_(std::move(line)) {}
-
-    CmdLinePlatform Platform() {
-        CmdLinePlatform p;
-        p.commandLine = [this] { return line_.c_str(); };
-        p.charNext = [](const char16_t* at) { return *at == 0 ? at : at + 1; };
-        p.modulePath = [] { return Text(kModulePath); };
-        return p;
-    }
-
-  private:
-    Text line_;
-};
+using testing::FakeCmdLine;
 
 struct ArgsCase {
     const char* name;
@@ -38,8 +24,7 @@ class CmdLineArgsTest : public ::testing::TestWithParam<ArgsCase> {};
 
 TEST_P(CmdLineArgsTest, SplitsLikeTheShell) {
     const ArgsCase& c = GetParam();
-    FakeCmdLine fake(c.line);
-    const CmdLinePlatform platform = fake.Platform();
+    FakeCmdLine platform(Text(c.line), kModulePath);
     const int count = CmdLineArgCount(platform);
     ASSERT_EQ(count, static_cast<int>(c.args.size()));
     for (int i = 1; i <= count; ++i)
@@ -81,9 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(NextCmdLineTokenTest, MeasuresThenReadsFromTheSameCursor) {
-    FakeCmdLine fake(u"  a\\\\\"b c\"  next");
-    const CmdLinePlatform platform = fake.Platform();
-    const char16_t* cursor = platform.commandLine();
+    FakeCmdLine platform(u"  a\\\\\"b c\"  next", kModulePath);
+    const char16_t* cursor = platform.CommandLine();
 
     const char16_t* measure = cursor;
     std::size_t length = 99;
@@ -109,9 +93,8 @@ TEST(NextCmdLineTokenTest, MeasuresThenReadsFromTheSameCursor) {
 }
 
 TEST(NextCmdLineTokenTest, EmptyTokenIsStillAToken) {
-    FakeCmdLine fake(u"\"\"");
-    const CmdLinePlatform platform = fake.Platform();
-    const char16_t* cursor = platform.commandLine();
+    FakeCmdLine platform(u"\"\"", kModulePath);
+    const char16_t* cursor = platform.CommandLine();
     std::size_t length = 99;
     EXPECT_TRUE(NextCmdLineToken(platform, cursor, nullptr, &length));
     EXPECT_EQ(length, 0u);
@@ -121,18 +104,14 @@ TEST(NextCmdLineTokenTest, EmptyTokenIsStillAToken) {
 // A CharNextW that treats a base letter and its combining marks as one character: the marks
 // are stepped over and never become part of the token, and the length counts what is added.
 TEST(NextCmdLineTokenTest, MovesOnlyThroughCharNext) {
-    const Text line = u"prog.exe e\u0301\u0301x\\\"y z";
-    CmdLinePlatform platform;
-    platform.commandLine = [&line] { return line.c_str(); };
-    platform.charNext = [](const char16_t* at) {
+    FakeCmdLine platform(u"prog.exe e\u0301\u0301x\\\"y z", kModulePath, [](const char16_t* at) {
         if (*at == 0)
             return at;
         ++at;
         while (*at == u'\u0301')
             ++at;
         return at;
-    };
-    platform.modulePath = [] { return Text(kModulePath); };
+    });
 
     EXPECT_EQ(CmdLineArgCount(platform), 2);
     EXPECT_EQ(CmdLineArg(platform, 1), u"ex\"y");
@@ -140,10 +119,7 @@ TEST(NextCmdLineTokenTest, MovesOnlyThroughCharNext) {
 }
 
 TEST(CmdLineTest, NullCommandLineHasNoArguments) {
-    CmdLinePlatform platform;
-    platform.commandLine = []() -> const char16_t* { return nullptr; };
-    platform.charNext = [](const char16_t* at) { return at; };
-    platform.modulePath = [] { return Text(kModulePath); };
+    FakeCmdLine platform(std::nullopt, kModulePath, [](const char16_t* at) { return at; });
     EXPECT_EQ(CmdLineArgCount(platform), 0);
     EXPECT_EQ(CmdLineArg(platform, 1), u"");
     EXPECT_EQ(CmdLineArg(platform, 0), kModulePath);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/fake_cmd_line.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -106,11 +108,9 @@ TEST(LogModeTest, ReadsTheCountOnce) {
 
 // The real command line behind the arguments: a trailing "-log" writes to the empty name.
 TEST(LogModeTest, OverTheCommandLine) {
-    const Text line = u"\"C:\\Program Files\\prog.exe\" -log \"C:\\My Logs\\k.log\" -log";
-    CmdLinePlatform platform;
-    platform.commandLine = [&line] { return line.c_str(); };
-    platform.charNext = [](const char16_t* at) { return *at == 0 ? at : at + 1; };
-    platform.modulePath = [] { return Text(u"C:\\Program Files\\prog.exe"); };
+    testing::FakeCmdLine platform(
+        u"\"C:\\Program Files\\prog.exe\" -log \"C:\\My Logs\\k.log\" -log",
+        u"C:\\Program Files\\prog.exe");
 
     Recorder recorder;
     recorder.unwritable = {""};
