@@ -64,10 +64,14 @@ std::optional<SystemFolderAlias> ShellSystemFolderAlias() {
     return SystemFolderAlias{FromWide(system, systemLength), alias + u"Sysnative"};
 }
 
-Text ExecutableFolder() {
+Text ExecutablePath() {
     wchar_t buffer[MAX_PATH + 1] = {};
     const DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1);
-    const Text path = FromWide(buffer, std::min<DWORD>(n, MAX_PATH + 1));
+    return FromWide(buffer, std::min<DWORD>(n, MAX_PATH + 1));
+}
+
+Text ExecutableFolder() {
+    const Text path = ExecutablePath();
     const std::size_t last = path.find_last_of(u"\\:");
     return last == Text::npos ? Text() : path.substr(0, last + 1);
 }

@@ -45,6 +45,9 @@ bool AskYesNo(const Text& text);
 // shell sees the system folder as its file calls do.
 std::optional<SystemFolderAlias> ShellSystemFolderAlias();
 
+// The running executable's full path (GetModuleFileNameW, at most 261 characters).
+Text ExecutablePath();
+
 // The executable's folder: the text of its full path (at most 261 characters) up to and
 // including its last "\" or ":".
 Text ExecutableFolder();

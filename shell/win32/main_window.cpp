@@ -136,8 +136,7 @@ constexpr Command kCommands[] = {
     OnFile<&FileCommands::DeleteFileonReboot1Click>(kDeleteFileonReboot1),
 };
 
-// The program's command line: GetCommandLineW, CharNextW and GetModuleFileNameW (at most 261
-// characters).
+// The program's command line: GetCommandLineW, CharNextW and the executable's path.
 class Win32CmdLine : public CmdLineApi {
   public:
     const char16_t* CommandLine() override {
@@ -147,11 +146,7 @@ class Win32CmdLine : public CmdLineApi {
         return reinterpret_cast<const char16_t*>(
             ::CharNextW(reinterpret_cast<const wchar_t*>(position)));
     }
-    Text ModulePath() override {
-        wchar_t buffer[MAX_PATH + 1] = {};
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1);
-        return FromWide(buffer, std::min<DWORD>(n, MAX_PATH + 1));
-    }
+    Text ModulePath() override { return ExecutablePath(); }
 };
 
 }  // namespace
