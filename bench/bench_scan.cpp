@@ -77,7 +77,7 @@ bool Prepare(std::size_t modules) {
     for (std::size_t i = 0; i < modules; ++i) {
         const fs::path& file = candidates[i * candidates.size() / modules];
         tolvessa::ModuleEntry e;
-        e.imageBase = 0x80000000u + static_cast<std::uint32_t>(i) * 0x10000u;
+        e.imageBase = 0xFFFFF80000000000u + i * 0x10000u;
         e.imageSize = static_cast<std::uint32_t>(fs::file_size(file));
         e.loadOrderIndex = static_cast<std::uint16_t>(i);
         e.fullPathName = "\\SystemRoot\\system32\\" + file.filename().string();
@@ -85,7 +85,7 @@ bool Prepare(std::size_t modules) {
         s.files.push_back(file.string());
         s.bytes += fs::file_size(file);
     }
-    s.table = tolvessa::EncodeModuleSnapshot(entries);
+    s.table = tolvessa::EncodeModuleSnapshot(entries, tolvessa::ModuleTableLayout::k64Bit);
 
     char pattern[] = "/tmp/tolvessa-bench-XXXXXX";
     if (!::mkdtemp(pattern))
@@ -99,7 +99,7 @@ bool Prepare(std::size_t modules) {
 void BM_Scan(benchmark::State& state) {
     Setup& s = TheSetup();
     tolvessa::host::HostInventory inventory(s.root.string());
-    tolvessa::host::InMemoryModuleTable table(s.table);
+    tolvessa::host::InMemoryModuleTable table(s.table, tolvessa::ModuleTableLayout::k64Bit);
     tolvessa::host::FixedScanHost host;
     const tolvessa::InventoryPlatform platform = inventory.Platform(table);
     std::size_t rows = 0;

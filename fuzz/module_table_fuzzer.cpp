@@ -1,7 +1,7 @@
 // The module table as the kernel hands it over, read and turned into rows: the input is the
-// table's bytes. The files are fakes whose answers follow from the path alone, so the whole
-// scan (path decoding, kernel path resolution, the drivers-folder retry, the filter, the file
-// queries) runs on every entry the bytes hold.
+// table's bytes, read in both layouts (a 32-bit and a 64-bit process's). The files are fakes whose
+// answers follow from the path alone, so the whole scan (path decoding, kernel path resolution, the
+// drivers-folder retry, the filter, the file queries) runs on every entry the bytes hold.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -42,9 +42,10 @@ struct FakeHost {
     host::HostSystem paths = FixedPaths();
     testing::FakeScanHost window;
 
-    explicit FakeHost(std::span<const std::uint8_t> bytes) {
+    FakeHost(std::span<const std::uint8_t> bytes, ModuleTableLayout layout) {
         inventory.modules.bytes.emplace(bytes.begin(), bytes.end());
-        const ModuleSnapshot snapshot(bytes);
+        inventory.modules.layout = layout;
+        const ModuleSnapshot snapshot(bytes, layout);
         for (std::size_t i = 0; i < snapshot.Count(); ++i) {
             const Text path = ResolveKernelPath(
                 paths, inventory.modules.DecodeAnsi(snapshot.Entry(i).fullPathName));
@@ -71,14 +72,16 @@ struct FakeHost {
     }
 };
 
-void CheckSnapshot(std::span<const std::uint8_t> bytes) {
-    const ModuleSnapshot snapshot(bytes);
+void CheckSnapshot(std::span<const std::uint8_t> bytes, ModuleTableLayout layout) {
+    const ModuleTableFormat format = FormatOf(layout);
+    const ModuleSnapshot snapshot(bytes, layout);
     const std::size_t count = snapshot.Count();
-    if (bytes.size() < ModuleSnapshot::kHeaderSize)
-        FUZZ_CHECK(snapshot.ClaimedCount() == 0 && count == 0);
+    if (bytes.size() < 4)
+        FUZZ_CHECK(snapshot.ClaimedCount() == 0);
+    if (bytes.size() < format.headerSize)
+        FUZZ_CHECK(count == 0);
     FUZZ_CHECK(count <= snapshot.ClaimedCount());
-    FUZZ_CHECK(ModuleSnapshot::kHeaderSize + count * ModuleEntry::kSize <= bytes.size() ||
-               count == 0);
+    FUZZ_CHECK(format.headerSize + count * format.entrySize <= bytes.size() || count == 0);
 
     std::vector<ModuleEntry> entries;
     for (std::size_t i = 0; i < count; ++i) {
@@ -92,8 +95,8 @@ void CheckSnapshot(std::span<const std::uint8_t> bytes) {
                past.fullPathName.empty());
 
     // What is read can be recorded and read back unchanged.
-    const std::vector<std::uint8_t> recorded = EncodeModuleSnapshot(entries);
-    const ModuleSnapshot again(recorded);
+    const std::vector<std::uint8_t> recorded = EncodeModuleSnapshot(entries, layout);
+    const ModuleSnapshot again(recorded, layout);
     FUZZ_CHECK(again.ClaimedCount() == count && again.Count() == count);
     for (std::size_t i = 0; i < count; ++i) {
         const ModuleEntry e = again.Entry(i);
@@ -104,13 +107,16 @@ void CheckSnapshot(std::span<const std::uint8_t> bytes) {
 }
 
 // The rows come in snapshot order, each made from one entry: its load order, its resolved path
-// (possibly found in the drivers folder) and its addresses.
-void CheckRows(std::span<const std::uint8_t> bytes, const DriverList& list) {
-    const ModuleSnapshot snapshot(bytes);
+// (possibly found in the drivers folder) and its addresses, the base with every digit of its
+// layout.
+void CheckRows(std::span<const std::uint8_t> bytes, ModuleTableLayout layout,
+               const DriverList& list) {
+    const ModuleSnapshot snapshot(bytes, layout);
+    const std::size_t digits = FormatOf(layout).addressBytes * 2;
     host::HostSystem paths = FixedPaths();
     std::size_t next = 0;
     for (const DriverRow& row : list.Rows()) {
-        FUZZ_CHECK(row[kBaseAddress].size() == 10 && row[kBaseAddress].starts_with(u"0x"));
+        FUZZ_CHECK(row[kBaseAddress].size() == 2 + digits && row[kBaseAddress].starts_with(u"0x"));
         FUZZ_CHECK(row[kImageSize].size() >= 3 && row[kImageSize].starts_with(u"0x"));
         const bool exists = row[kExists] == u"True";
         FUZZ_CHECK(exists || row[kExists] == u"False");
@@ -122,13 +128,33 @@ void CheckRows(std::span<const std::uint8_t> bytes, const DriverList& list) {
             const ModuleEntry entry = snapshot.Entry(next++);
             const Text path = ResolveKernelPath(paths, host::DecodeAnsi(entry.fullPathName));
             const Text inDrivers = Text(kSystemDir) + u"\\drivers\\" + path;
-            matched = row[kLoadOrder] == DecimalText(entry.loadOrderIndex) &&
-                      row[kBaseAddress] == u"0x" + HexText(entry.imageBase, 8) &&
-                      row[kImageSize] == u"0x" + HexText(entry.imageSize) &&
-                      (row[kImageName] == path || row[kImageName] == inDrivers);
+            matched =
+                row[kLoadOrder] == DecimalText(entry.loadOrderIndex) &&
+                row[kBaseAddress] == u"0x" + HexText(entry.imageBase, static_cast<int>(digits)) &&
+                row[kImageSize] == u"0x" + HexText(entry.imageSize) &&
+                (row[kImageName] == path || row[kImageName] == inDrivers);
         }
         FUZZ_CHECK(matched);
     }
+}
+
+void CheckScan(std::span<const std::uint8_t> bytes, ModuleTableLayout layout) {
+    CheckSnapshot(bytes, layout);
+
+    FakeHost host(bytes, layout);
+    DriverList list;
+    FUZZ_CHECK(host.Scan(list) == ScanResult::kCompleted);
+    FUZZ_CHECK(list.Count() <= ModuleSnapshot(bytes, layout).Count());
+    FUZZ_CHECK(!list.Scanning());
+    CheckRows(bytes, layout, list);
+
+    // A second scan of the same table never empties the list: it adds the same rows again.
+    FakeHost again(bytes, layout);
+    const std::size_t first = list.Count();
+    FUZZ_CHECK(again.Scan(list) == ScanResult::kCompleted);
+    FUZZ_CHECK(list.Count() == 2 * first);
+    for (std::size_t i = 0; i < first; ++i)
+        FUZZ_CHECK(list.Row(first + i) == list.Row(i));
 }
 
 }  // namespace
@@ -136,23 +162,8 @@ void CheckRows(std::span<const std::uint8_t> bytes, const DriverList& list) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tolvessa;
-    using namespace tolvessa::fuzz;
     const std::span<const std::uint8_t> bytes(data, size);
-    CheckSnapshot(bytes);
-
-    FakeHost host(bytes);
-    DriverList list;
-    FUZZ_CHECK(host.Scan(list) == ScanResult::kCompleted);
-    FUZZ_CHECK(list.Count() <= ModuleSnapshot(bytes).Count());
-    FUZZ_CHECK(!list.Scanning());
-    CheckRows(bytes, list);
-
-    // A second scan of the same table never empties the list: it adds the same rows again.
-    FakeHost again(bytes);
-    const std::size_t first = list.Count();
-    FUZZ_CHECK(again.Scan(list) == ScanResult::kCompleted);
-    FUZZ_CHECK(list.Count() == 2 * first);
-    for (std::size_t i = 0; i < first; ++i)
-        FUZZ_CHECK(list.Row(first + i) == list.Row(i));
+    fuzz::CheckScan(bytes, ModuleTableLayout::k32Bit);
+    fuzz::CheckScan(bytes, ModuleTableLayout::k64Bit);
     return 0;
 }

@@ -48,7 +48,7 @@ DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path,
     DriverRow row;
     row[kLoadOrder] = DecimalText(entry.loadOrderIndex);
     row[kImageName] = path;
-    row[kBaseAddress] = u"0x" + HexText(entry.imageBase, 8);
+    row[kBaseAddress] = u"0x" + HexText(entry.imageBase, entry.addressDigits);
     row[kImageSize] = u"0x" + HexText(entry.imageSize);
     row[kPublisher] = GetFileCompanyName(platform.versions, path);
     row[kDescription] = GetFileDescription(platform.versions, path);

@@ -1,8 +1,10 @@
 // Host build of the driver scan: reads a recorded module table, resolves every kernel path to a
 // file under the mapped drives and prints one row per module with its file details.
 //
-//   tolvessa_scan [--drive-c DIR] [--hide-microsoft] [--log REPORT] TABLE
-//   tolvessa_scan --record TABLE KERNEL_PATH...
+//   tolvessa_scan [--layout 32|64] [--drive-c DIR] [--hide-microsoft] [--log REPORT] TABLE
+//   tolvessa_scan [--layout 32|64] --record TABLE KERNEL_PATH...
+//
+// A table is in the layout a 32-bit process gets (the default) or a 64-bit one's.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,12 +20,15 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: tolvessa_scan [--drive-c DIR] [--hide-microsoft] [--log REPORT] TABLE\n"
-                 "       tolvessa_scan --record TABLE KERNEL_PATH...\n");
+                 "usage: tolvessa_scan [--layout 32|64] [--drive-c DIR] [--hide-microsoft] "
+                 "[--log REPORT] TABLE\n"
+                 "       tolvessa_scan [--layout 32|64] --record TABLE KERNEL_PATH...\n");
     return 2;
 }
 
-int Record(const std::string& file, const std::vector<std::string>& kernelPaths) {
+// The modules at the addresses Wine's kernel gives them.
+int Record(const std::string& file, const std::vector<std::string>& kernelPaths,
+           tolvessa::ModuleTableLayout layout) {
     std::vector<tolvessa::ModuleEntry> entries;
     std::uint32_t base = 0x10000000;
     for (std::size_t i = 0; i < kernelPaths.size(); ++i) {
@@ -35,7 +40,7 @@ int Record(const std::string& file, const std::vector<std::string>& kernelPaths)
         entries.push_back(e);
         base += 0x200000;
     }
-    const auto bytes = tolvessa::EncodeModuleSnapshot(entries);
+    const auto bytes = tolvessa::EncodeModuleSnapshot(entries, layout);
     std::ofstream out(file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -50,8 +55,15 @@ int main(int argc, char** argv) {
     std::vector<std::string> rest;
     std::string recordTo;
     std::string logTo;
+    auto layout = tolvessa::ModuleTableLayout::k32Bit;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--drive-c") && i + 1 < argc) {
+        if (!std::strcmp(argv[i], "--layout") && i + 1 < argc) {
+            const std::string bits = argv[++i];
+            if (bits != "32" && bits != "64")
+                return Usage();
+            layout = bits == "64" ? tolvessa::ModuleTableLayout::k64Bit
+                                  : tolvessa::ModuleTableLayout::k32Bit;
+        } else if (!std::strcmp(argv[i], "--drive-c") && i + 1 < argc) {
             driveC = argv[++i];
         } else if (!std::strcmp(argv[i], "--hide-microsoft")) {
             hide = true;
@@ -64,13 +76,13 @@ int main(int argc, char** argv) {
         }
     }
     if (!recordTo.empty())
-        return Record(recordTo, rest);
+        return Record(recordTo, rest, layout);
     if (rest.size() != 1)
         return Usage();
 
     tolvessa::host::HostInventory inventory(driveC);
     tolvessa::DriverList list;
-    tolvessa::host::RecordedModuleTable table(rest[0]);
+    tolvessa::host::RecordedModuleTable table(rest[0], layout);
     tolvessa::host::FixedScanHost host(hide);
     const auto result = tolvessa::ScanDrivers(list, inventory.Platform(table), host);
     if (result == tolvessa::ScanResult::kSnapshotFailed) {

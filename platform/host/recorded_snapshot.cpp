@@ -19,12 +19,12 @@ bool RecordedModuleTable::TakeSnapshot(const SnapshotVisitor& visit) {
                                     std::istreambuf_iterator<char>());
     if (in.bad())
         return false;
-    visit(ModuleSnapshot(bytes));
+    visit(ModuleSnapshot(bytes, layout_));
     return true;
 }
 
 bool InMemoryModuleTable::TakeSnapshot(const SnapshotVisitor& visit) {
-    visit(ModuleSnapshot(bytes_));
+    visit(ModuleSnapshot(bytes_, layout_));
     return true;
 }
 

@@ -16,25 +16,29 @@ class HostModuleTable : public ModuleTableApi {
     Text DecodeAnsi(std::string_view ansi) override;
 };
 
-// The recording at `file`, read afresh for every snapshot; a file that cannot be read is a
-// failed snapshot.
+// The recording at `file`, in the given layout, read afresh for every snapshot; a file that
+// cannot be read is a failed snapshot.
 class RecordedModuleTable : public HostModuleTable {
   public:
-    explicit RecordedModuleTable(std::string file) : file_(std::move(file)) {}
+    RecordedModuleTable(std::string file, ModuleTableLayout layout)
+        : file_(std::move(file)), layout_(layout) {}
     bool TakeSnapshot(const SnapshotVisitor& visit) override;
 
   private:
     std::string file_;
+    ModuleTableLayout layout_;
 };
 
 // A table whose bytes are held in memory.
 class InMemoryModuleTable : public HostModuleTable {
   public:
-    explicit InMemoryModuleTable(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    InMemoryModuleTable(std::vector<std::uint8_t> bytes, ModuleTableLayout layout)
+        : bytes_(std::move(bytes)), layout_(layout) {}
     bool TakeSnapshot(const SnapshotVisitor& visit) override;
 
   private:
     std::vector<std::uint8_t> bytes_;
+    ModuleTableLayout layout_;
 };
 
 }  // namespace tolvessa::host

@@ -39,8 +39,9 @@ bool Win32ModuleTable::TakeSnapshot(const SnapshotVisitor& visit) {
             return false;
         const long status = query_(buffer.get(), size, &size);
         if (status == kStatusSuccess) {
-            visit(ModuleSnapshot(std::span<const std::uint8_t>(
-                static_cast<const std::uint8_t*>(buffer.get()), size)));
+            visit(ModuleSnapshot(
+                std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(buffer.get()), size),
+                kNativeModuleTableLayout));
             return true;
         }
         // A module loaded between the two queries: the table grew; ask for its size again.
@@ -63,7 +64,7 @@ bool RecordedModuleTable::TakeSnapshot(const SnapshotVisitor& visit) {
     if (size && (!::ReadFile(h.get(), bytes.data(), size, &got, nullptr) || got != size)) {
         return false;
     }
-    visit(ModuleSnapshot(bytes));
+    visit(ModuleSnapshot(bytes, kNativeModuleTableLayout));
     return true;
 }
 

@@ -14,6 +14,10 @@
 
 namespace tolvessa::win32 {
 
+// The layout of the module table a process of this build gets from the kernel.
+constexpr ModuleTableLayout kNativeModuleTableLayout =
+    sizeof(void*) == 8 ? ModuleTableLayout::k64Bit : ModuleTableLayout::k32Bit;
+
 // The call behind Win32ModuleTable, replaceable for tests: (buffer, length, &returned) → status.
 using QuerySystemInformation =
     std::function<long(void* buffer, unsigned long length, unsigned long* returned)>;
@@ -42,8 +46,9 @@ class Win32ModuleTable : public AnsiModuleTable {
     int attempts_;
 };
 
-// A module table recorded in a file (the kernel's wire format), read afresh for every snapshot;
-// a file that cannot be read is a failed snapshot. For test builds that list chosen files.
+// A module table recorded in a file (the kernel's wire format, in the layout this build gets),
+// read afresh for every snapshot; a file that cannot be read is a failed snapshot. For test
+// builds that list chosen files.
 class RecordedModuleTable : public AnsiModuleTable {
   public:
     explicit RecordedModuleTable(Text file) : file_(std::move(file)) {}

@@ -55,6 +55,27 @@ TEST(ScanDriversTest, BuildsRowsInSnapshotOrderWithExactCellTexts) {
     EXPECT_EQ(world.versions.sizeQueries.size(), 9u);
 }
 
+// A 64-bit process's table: the base cell shows all 16 digits of a kernel address; every other
+// cell is built as from a 32-bit table.
+TEST(ScanDriversTest, SixtyFourBitTableGivesWholeKernelAddresses) {
+    FakeWorld world;
+    world.modules.layout = ModuleTableLayout::k64Bit;
+    world.files[u"C:\\Windows\\system32\\ntoskrnl.exe"] = {false, u"Microsoft Corporation",
+                                                           u"NT Kernel", u"10.0.1", ""};
+    world.AddEntry("\\SystemRoot\\system32\\ntoskrnl.exe", 2, 0xFFFFF8025A400000u, 0x5000);
+    world.AddEntry("gone.sys", 1, 0x10000000u, 0x1);
+    world.AddEntry("low.sys", 0, 0, 0);
+
+    DriverList list;
+    EXPECT_EQ(world.Scan(list), ScanResult::kCompleted);
+    ASSERT_EQ(list.Count(), 3u);
+    EXPECT_EQ(list.Row(0), Row({u"2", u"C:\\Windows\\system32\\ntoskrnl.exe", u"0xFFFFF8025A400000",
+                                u"0x5000", u"Microsoft Corporation", u"NT Kernel", u"10.0.1",
+                                u"D41D8CD98F00B204E9800998ECF8427E", u"False", u"True"}));
+    EXPECT_EQ(list.Row(1)[kBaseAddress], u"0x0000000010000000");
+    EXPECT_EQ(list.Row(2)[kBaseAddress], u"0x0000000000000000");
+}
+
 TEST(ScanDriversTest, FallsBackToTheDriversDirectory) {
     FakeWorld world;
     world.files[u"C:\\Windows\\system32\\drivers\\beep.sys"] = {};

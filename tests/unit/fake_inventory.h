@@ -38,12 +38,14 @@ class FakeModuleTable : public ModuleTableApi {
     std::vector<ModuleEntry> entries;
     std::optional<std::vector<std::uint8_t>> bytes;  // takes the place of `entries` when set
     bool fails = false;
+    ModuleTableLayout layout = ModuleTableLayout::k32Bit;
 
     bool TakeSnapshot(const SnapshotVisitor& visit) override {
         if (fails)
             return false;
-        const std::vector<std::uint8_t> table = bytes ? *bytes : EncodeModuleSnapshot(entries);
-        visit(ModuleSnapshot(table));
+        const std::vector<std::uint8_t> table =
+            bytes ? *bytes : EncodeModuleSnapshot(entries, layout);
+        visit(ModuleSnapshot(table, layout));
         return true;
     }
     Text DecodeAnsi(std::string_view ansi) override { return Utf8ToText(ansi); }
@@ -231,7 +233,7 @@ class FakeInventory {
 
     InventoryPlatform Platform() { return {modules, paths, attributes, versions, content}; }
 
-    void AddEntry(std::string path, std::uint16_t order = 0, std::uint32_t base = 0,
+    void AddEntry(std::string path, std::uint16_t order = 0, std::uint64_t base = 0,
                   std::uint32_t size = 0) {
         ModuleEntry e;
         e.fullPathName = std::move(path);
