@@ -10,6 +10,8 @@ using Wow64Revert = BOOL(WINAPI*)(PVOID);
 }  // namespace
 
 ScopedWow64RedirectionOff::ScopedWow64RedirectionOff() {
+    if constexpr (!kMayRunUnderWow64)
+        return;
     static const auto disable =
         SystemFunction<Wow64Disable>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
     if (disable)
@@ -17,6 +19,8 @@ ScopedWow64RedirectionOff::ScopedWow64RedirectionOff() {
 }
 
 ScopedWow64RedirectionOff::~ScopedWow64RedirectionOff() {
+    if constexpr (!kMayRunUnderWow64)
+        return;
     static const auto revert =
         SystemFunction<Wow64Revert>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
     if (disabled_ && revert)

@@ -206,9 +206,13 @@ struct CoTaskMemFreer {
 template <typename T>
 using ScopedCoTaskMem = std::unique_ptr<T, CoTaskMemFreer>;
 
+// Whether a process of this build can run under WOW64: a 32-bit one can, on 64-bit Windows; a
+// 64-bit one never does, and the code that only matters under WOW64 is inert in it.
+constexpr bool kMayRunUnderWow64 = sizeof(void*) == 4;
+
 // Turns off the WOW64 file-system redirection of the calling thread for as long as it lives, so
 // a 32-bit process on 64-bit Windows sees the real System32 (where the drivers are) instead of
-// SysWOW64. Does nothing on 32-bit Windows.
+// SysWOW64. Does nothing on 32-bit Windows, nor in a 64-bit process.
 class ScopedWow64RedirectionOff {
   public:
     ScopedWow64RedirectionOff();

@@ -47,6 +47,8 @@ bool AskYesNo(const Text& text) {
 }
 
 std::optional<SystemFolderAlias> ShellSystemFolderAlias() {
+    if constexpr (!kMayRunUnderWow64)
+        return std::nullopt;
     BOOL wow64 = FALSE;
     if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64)
         return std::nullopt;

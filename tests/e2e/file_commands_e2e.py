@@ -61,7 +61,7 @@ class FileCommandsTest(unittest.TestCase):
                   ["\\SystemRoot\\system32\\drivers\\" + os.path.basename(cls.native)])
         cls.table = os.path.join(root, "modules.bin")
         with open(cls.table, "wb") as f:
-            f.write(wine_run.module_table(kernel))
+            f.write(wine_run.module_table(kernel, ARGS.exe))
         cls.shell_log = os.path.join(root, "shell.log")
         env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(cls.table),
                    TOLVESSA_SHELL_LOG=wine_run.windows_path(cls.shell_log))

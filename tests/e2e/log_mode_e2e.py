@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The unattended log mode of Tolvessa.exe under Wine, end to end.
 
-Runs the Windows program with "-log" in a 64-bit Wine prefix (a 32-bit program there sees the
-world as on 64-bit Windows) and checks what it wrote: the report's exact form, and every cell of
+Runs the Windows program (Tolvessa.exe or Tolvessa64.exe) with "-log" in a 64-bit Wine prefix (a
+32-bit program there sees the world as on 64-bit Windows) and checks what it wrote: the report's exact form, and every cell of
 every module against the host build's scan of the same module table over the same files, plus
 digests computed here. A run that writes nothing fails: under a prefix that cannot run 32-bit
 code Wine exits 0 without running anything.
@@ -14,7 +14,7 @@ a scan long enough to be asked to close in the middle.
 Exit codes: 0 every report written; 1 the module table could not be read; 2 a report could not
 be written; 3 both.
 
-    log_mode_e2e.py --exe Tolvessa.exe --testable TolvessaTestable.exe --probe tolvessa_probe.exe
+    log_mode_e2e.py --exe Tolvessa.exe|Tolvessa64.exe --testable TolvessaTestable.exe --probe tolvessa_probe.exe
                     --host-scan tolvessa_scan
 """
 import argparse
@@ -67,12 +67,6 @@ class LogModeTest(unittest.TestCase):
     def tearDown(self):
         self.tmp.cleanup()
 
-    def needs_the_kernel_table(self):
-        """The 64-bit program does not read the kernel's 64-bit module table yet: the tests of
-        what it reports of the loaded modules are the 32-bit program's."""
-        if wine_run.is_64bit(ARGS.exe):
-            self.skipTest("the 64-bit program does not read the kernel's 64-bit module table yet")
-
     def run_exe(self, *args, code=0):
         self.assertEqual(wine_run.run_exe(ARGS.exe, args, cwd=self.dir), code)
 
@@ -80,7 +74,7 @@ class LogModeTest(unittest.TestCase):
         """A recorded module table in the test folder; its Windows path."""
         path = os.path.join(self.dir, "modules.bin")
         with open(path, "wb") as f:
-            f.write(wine_run.module_table(paths))
+            f.write(wine_run.module_table(paths, ARGS.testable))
         return path
 
     def start_testable(self, table, *args):
@@ -100,18 +94,18 @@ class LogModeTest(unittest.TestCase):
     def host_report(self):
         """The host build's report of Wine's module table over the prefix's files."""
         table = os.path.join(self.dir, "wine-modules.bin")
-        subprocess.run([ARGS.host_scan, "--record", table] + WINE_MODULES, check=True)
+        layout = ["--layout", "64" if wine_run.is_64bit(ARGS.exe) else "32"]
+        subprocess.run([ARGS.host_scan, "--record", table] + layout + WINE_MODULES, check=True)
         out = os.path.join(self.dir, "host.log")
         drive_c = os.path.join(wine_run.WINEPREFIX, "drive_c")
-        subprocess.run([ARGS.host_scan, "--drive-c", drive_c, "--log", out, table], check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run([ARGS.host_scan, "--drive-c", drive_c, "--log", out] + layout + [table],
+                       check=True, stdout=subprocess.DEVNULL)
         lines = wine_run.read_report(out)
         os.remove(out)
         os.remove(table)
         return lines
 
     def test_report_of_every_loaded_module(self):
-        self.needs_the_kernel_table()
         self.run_exe("-log", wine_run.windows_path(os.path.join(self.dir, "out.log")))
         lines = wine_run.read_report(os.path.join(self.dir, "out.log"))
         header, blocks = blocks_of(lines)
@@ -129,6 +123,10 @@ class LogModeTest(unittest.TestCase):
             with open(host_file, "rb") as f:
                 self.assertEqual(cells[7], hashlib.md5(f.read()).hexdigest().upper(), cells)
         self.assertEqual(blocks[0][4], "Microsoft Corporation")
+        # Wine's kernel addresses, with every digit the program's table holds.
+        self.assertEqual([b[2] for b in blocks],
+                         [wine_run.base_address(ARGS.exe, base)
+                          for base in (0x10000000, 0x10200000, 0x10400000)])
         # Every cell, as the host build reads the same files.
         self.assertEqual(lines, self.host_report())
 
@@ -140,7 +138,6 @@ class LogModeTest(unittest.TestCase):
         self.assertEqual(self.files(), [])
 
     def test_two_reports_second_holds_modules_twice(self):
-        self.needs_the_kernel_table()
         self.run_exe("-log", "a.log", "-log", "b.log")
         _, a = blocks_of(wine_run.read_report(os.path.join(self.dir, "a.log")))
         _, b = blocks_of(wine_run.read_report(os.path.join(self.dir, "b.log")))
@@ -148,7 +145,6 @@ class LogModeTest(unittest.TestCase):
         self.assertEqual(b, a + a)
 
     def test_log_alone_and_log_log(self):
-        self.needs_the_kernel_table()
         # No path: nothing written, and the exit code says so.
         self.run_exe("-log", code=2)
         self.assertEqual(self.files(), [])
@@ -188,6 +184,10 @@ class LogModeTest(unittest.TestCase):
         _, b = blocks_of(wine_run.read_report(os.path.join(self.dir, "b.log")))
         self.assertEqual(len(a), 2)
         self.assertEqual(b, a)
+        # The recorded addresses, above 4 GiB for a 64-bit program, whole.
+        self.assertEqual([cells[2] for cells in a],
+                         [wine_run.base_address(ARGS.testable, base)
+                          for base in wine_run.table_bases(2, ARGS.testable)])
 
     def test_close_during_the_scan_waits_for_the_whole_report(self):
         count = 200  # a scan of some seconds

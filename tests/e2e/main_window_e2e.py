@@ -37,14 +37,7 @@ class MainWindowTest(unittest.TestCase):
     def setUpClass(cls):
         cls.g = gui.Gui(ARGS.exe, ARGS.probe, ARGS.shots)
         cls.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-gui-")
-        env = dict(os.environ)
-        if ARGS.recorded_kernel_table:
-            # The test build over a recording of the three modules Wine's kernel reports.
-            table = os.path.join(cls.tmp.name, "modules.bin")
-            with open(table, "wb") as f:
-                f.write(wine_run.module_table(wine_run.WINE_KERNEL_MODULES))
-            env["TOLVESSA_MODULE_TABLE"] = wine_run.windows_path(table)
-        cls.app = subprocess.Popen([wine_run.WINE, ARGS.exe], cwd=cls.tmp.name, env=env, stdin=subprocess.DEVNULL,
+        cls.app = subprocess.Popen([wine_run.WINE, ARGS.exe], cwd=cls.tmp.name, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         ids = wine_run.find_windows("Corvane Tolvessa v", timeout=60)
         if not ids:
@@ -106,6 +99,9 @@ class MainWindowTest(unittest.TestCase):
         rows = self.g.rows()
         self.assertEqual([r[0] for r in rows], ["0", "1", "2"])
         self.assertEqual(rows[2][1], "C:\\windows\\system32\\drivers\\mountmgr.sys")
+        # Wine's kernel addresses, with all the digits of the program's table (16 in Tolvessa64).
+        self.assertEqual([r[2] for r in rows], [wine_run.base_address(ARGS.exe, base)
+                                                for base in (0x10000000, 0x10200000, 0x10400000)])
         main = self.g.rect("TForm2")
         self.assertEqual(main[6:8], (918, 453), "client area at start")
         lv = self.g.control("SysListView32")
@@ -248,8 +244,6 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--shots", required=True)
-    parser.add_argument("--recorded-kernel-table", action="store_true",
-                        help="the test build over a recording of Wine's three modules")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, failfast=False)
 

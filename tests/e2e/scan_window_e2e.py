@@ -51,7 +51,7 @@ class ScanWindowTest(unittest.TestCase):
         virtual desktop ("name,WIDTHxHEIGHT"), whose windows the probe then looks at."""
         table = os.path.join(self.tmp.name, "modules.bin")
         with open(table, "wb") as f:
-            f.write(wine_run.module_table(modules))
+            f.write(wine_run.module_table(modules, ARGS.exe))
         env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
         command = [wine_run.WINE, ARGS.exe]
         if desktop:

@@ -33,15 +33,35 @@ def run_exe(exe, args, cwd, timeout=120):
     return proc.returncode
 
 
-def module_table(paths):
-    """The kernel's module table (32-bit layout) for these paths, in this order."""
-    data = struct.pack("<I", len(paths))
+def base_address(exe, base):
+    """The "Base Address" cell the program shows for an image base: a 64-bit program shows all
+    16 digits of its table's addresses, a 32-bit one 8."""
+    return "0x%0*X" % (16 if is_64bit(exe) else 8, base)
+
+
+def table_bases(count, exe):
+    """The image bases module_table() gives its entries: above 4 GiB, as a kernel's are, in a
+    64-bit program's table."""
+    first = 0xFFFFF80200000000 if is_64bit(exe) else 0x80000000
+    return [first + i * 0x10000 for i in range(count)]
+
+
+def module_table(paths, exe):
+    """The kernel's module table for these paths, in this order, in the layout the program gets
+    (a 32-bit process's or a 64-bit one's); the bases are table_bases()."""
+    if is_64bit(exe):
+        data, entry_size, base_at, base_format, order_at, path_at = (
+            struct.pack("<II", len(paths), 0), 296, 16, "<QII", 32, 40)
+    else:
+        data, entry_size, base_at, base_format, order_at, path_at = (
+            struct.pack("<I", len(paths)), 284, 8, "<III", 20, 28)
+    bases = table_bases(len(paths), exe)
     for i, path in enumerate(paths):
-        entry = bytearray(284)
-        struct.pack_into("<III", entry, 8, 0x80000000 + i * 0x10000, 0x1000, 0)
-        struct.pack_into("<H", entry, 20, i)
+        entry = bytearray(entry_size)
+        struct.pack_into(base_format, entry, base_at, bases[i], 0x1000, 0)
+        struct.pack_into("<H", entry, order_at, i)
         raw = path.encode("cp1252")[:256]
-        entry[28:28 + len(raw)] = raw
+        entry[path_at:path_at + len(raw)] = raw
         data += bytes(entry)
     return data
 

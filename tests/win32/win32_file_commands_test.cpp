@@ -403,5 +403,18 @@ TEST(Win32FileCommandsTest, TheShellReachesTheRealSystemFolderByItsAlias) {
               INVALID_FILE_ATTRIBUTES);
 }
 
+// A 64-bit process sees the real system folder under its own name: the shell gets the path as
+// listed, and the file is there by that name.
+TEST(Win32FileCommandsTest, ASixtyFourBitProcessHandsTheShellThePathAsListed) {
+    if (kMayRunUnderWow64)
+        GTEST_SKIP() << "a 32-bit process";
+    wchar_t system[MAX_PATH] = {};
+    const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
+    const Text driver = FromWide(system, n) + u"\\drivers\\mountmgr.sys";
+    QuietUi ui;
+    EXPECT_EQ(TextToUtf8(ui.ShellPath(driver)), TextToUtf8(driver));
+    EXPECT_NE(::GetFileAttributesW(Wide(driver)), INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace
 }  // namespace tolvessa::win32

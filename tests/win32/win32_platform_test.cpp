@@ -89,6 +89,31 @@ TEST(Win32ModuleTableTest, ReadsTheKernelModuleTable) {
     EXPECT_NE(firstPath.find("ntoskrnl.exe"), std::string::npos) << firstPath;
 }
 
+// The table in the layout of this build's process: every entry the count claims is whole, and
+// each one's fields sit where the layout says (a path that names an image file, a base and a
+// size that are not zero).
+TEST(Win32ModuleTableTest, ReadsTheTableInThisBuildsLayout) {
+    std::vector<ModuleEntry> entries;
+    std::uint32_t claimed = 0;
+    ModuleTableLayout layout = ModuleTableLayout::k32Bit;
+    ASSERT_TRUE(Win32ModuleTable().TakeSnapshot([&](const ModuleSnapshot& snapshot) {
+        claimed = snapshot.ClaimedCount();
+        layout = snapshot.Layout();
+        for (std::size_t i = 0; i < snapshot.Count(); ++i)
+            entries.push_back(snapshot.Entry(i));
+    }));
+    EXPECT_EQ(layout, sizeof(void*) == 8 ? ModuleTableLayout::k64Bit : ModuleTableLayout::k32Bit);
+    ASSERT_EQ(entries.size(), claimed);
+    for (const ModuleEntry& e : entries) {
+        EXPECT_EQ(e.fullPathName.rfind("\\", 0), 0u) << e.fullPathName;
+        const std::string ext = e.fullPathName.substr(e.fullPathName.size() - 4);
+        EXPECT_TRUE(ext == ".exe" || ext == ".dll" || ext == ".sys") << e.fullPathName;
+        EXPECT_NE(e.imageBase, 0u) << e.fullPathName;
+        EXPECT_NE(e.imageSize, 0u) << e.fullPathName;
+        EXPECT_EQ(e.addressDigits, 2 * static_cast<int>(sizeof(void*)));
+    }
+}
+
 // A table whose size query answers `sizes` in turn, and whose fill answers `statuses` in turn.
 struct ScriptedQuery {
     std::vector<unsigned long> sizes;
@@ -130,7 +155,9 @@ TEST(Win32ModuleTableTest, TriesAgainWhenTheTableGrowsBetweenTheQueries) {
     };
     for (const Case& c : cases) {
         ScriptedQuery query;
-        query.sizes = {4 + 284, 4 + 2 * 284};
+        const ModuleTableFormat format = FormatOf(kNativeModuleTableLayout);
+        query.sizes = {static_cast<unsigned long>(format.headerSize + format.entrySize),
+                       static_cast<unsigned long>(format.headerSize + 2 * format.entrySize)};
         query.statuses = c.statuses;
         bool visited = false;
         const bool ok =
