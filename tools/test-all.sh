@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the host suite plain and under
 # AddressSanitizer + UndefinedBehaviorSanitizer, a smoke run of the fuzz targets, then the
-# Windows builds' suites under Wine: the 32-bit build's (unit, platform and end-to-end tests) on a
-# machine that can run 32-bit programs, and the 64-bit build's logic tests.
+# Windows builds' suites under Wine (unit, platform and end-to-end tests): the 64-bit build's,
+# and the 32-bit build's on a machine that can run 32-bit programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
