@@ -58,7 +58,7 @@ class FuzzCmdLine : public CmdLineApi {
         }
     }
     const char16_t* CommandLine() override { return line_.c_str(); }
-    const char16_t* CharNext(const char16_t* position) override { return step_(position); }
+    const char16_t* NextCharacter(const char16_t* position) override { return step_(position); }
     Text ModulePath() override { return Text(kModulePath); }
 
   private:

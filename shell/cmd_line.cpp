@@ -34,7 +34,7 @@ bool NextCmdLineToken(CmdLineApi& platform, const char16_t*& cursor, char16_t* o
     if (!cursor)
         return false;
     while (IsBlank(*cursor))
-        cursor = platform.CharNext(cursor);
+        cursor = platform.NextCharacter(cursor);
     if (*cursor == 0)
         return false;
 
@@ -46,7 +46,7 @@ bool NextCmdLineToken(CmdLineApi& platform, const char16_t*& cursor, char16_t* o
             std::size_t backslashes = 0;
             while (*cursor == u'\\') {
                 ++backslashes;
-                cursor = platform.CharNext(cursor);
+                cursor = platform.NextCharacter(cursor);
             }
             if (*cursor == u'"') {
                 for (std::size_t i = 0; i < backslashes / 2; ++i)
@@ -54,7 +54,7 @@ bool NextCmdLineToken(CmdLineApi& platform, const char16_t*& cursor, char16_t* o
                 if (backslashes % 2 != 0) {
                     // An escaped quote: a character of the token, no change of quoting.
                     token.Add(*cursor);
-                    cursor = platform.CharNext(cursor);
+                    cursor = platform.NextCharacter(cursor);
                 }
             } else {
                 for (std::size_t i = 0; i < backslashes; ++i)
@@ -62,12 +62,12 @@ bool NextCmdLineToken(CmdLineApi& platform, const char16_t*& cursor, char16_t* o
             }
         } else if (c == u'"') {
             quoted = !quoted;
-            cursor = platform.CharNext(cursor);
+            cursor = platform.NextCharacter(cursor);
         } else if (IsBlank(c) && !quoted) {
             break;
         } else {
             token.Add(c);
-            cursor = platform.CharNext(cursor);
+            cursor = platform.NextCharacter(cursor);
         }
     }
     if (length)

@@ -17,7 +17,7 @@ class CmdLineApi {
     virtual const char16_t* CommandLine() = 0;
     // The position of the character after the one at `position`; at the terminating zero the
     // position itself.
-    virtual const char16_t* CharNext(const char16_t* position) = 0;
+    virtual const char16_t* NextCharacter(const char16_t* position) = 0;
     // The executable's full path.
     virtual Text ModulePath() = 0;
 };

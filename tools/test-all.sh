@@ -23,10 +23,12 @@ fuzz/run.sh --smoke
 cmake --preset host-release >/dev/null
 cmake --build --preset host-release -j "$jobs"
 
-cmake --preset mingw-i686 -DTOLVESSA_HOST_SCAN="$PWD/build/host-release/tools/tolvessa_scan" >/dev/null
-cmake --build --preset mingw-i686 -j "$jobs"
+# The 64-bit build first: the 32-bit build's hand-over test runs Tolvessa64.exe.
 cmake --preset mingw-x86_64 -DTOLVESSA_HOST_SCAN="$PWD/build/host-release/tools/tolvessa_scan" >/dev/null
 cmake --build --preset mingw-x86_64 -j "$jobs"
+cmake --preset mingw-i686 -DTOLVESSA_HOST_SCAN="$PWD/build/host-release/tools/tolvessa_scan" \
+    -DTOLVESSA_EXE64="$PWD/build/mingw-x86_64/bin/Tolvessa64.exe" >/dev/null
+cmake --build --preset mingw-i686 -j "$jobs"
 
 source tools/wine-env.sh
 ctest --preset mingw-x86_64 -j "$jobs"

@@ -1,16 +1,32 @@
-// Tolvessa.exe: start-up, the message loop, and the end of the program.
+// The Windows program: the hand-over to the 64-bit program, start-up, the message loop, and the
+// end of the program.
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include "platform/win32/win32_inventory.h"
 #include "shell/win32/main_window.h"
+#include "shell/win32/win32_process.h"
 #include "tolvessa_product.h"
 #ifdef TOLVESSA_TEST_SEAMS
 #include "shell/win32/test_seams.h"
 #endif
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+#ifdef TOLVESSA_TEST_SEAMS
+    tolvessa::win32::TestSeams seams;
+    tolvessa::HandOverApi& handOver = seams.HandOver();
+#else
+    tolvessa::win32::Win32HandOver handOver;
+#endif
+    // A 32-bit run on 64-bit Windows is the 64-bit program's, when that is beside this one: no
+    // window of this process shows, and its exit code is the other's.
+    {
+        tolvessa::win32::Win32CmdLine cmdLine;
+        if (const auto exitCode = tolvessa::HandOver(handOver, cmdLine))
+            return static_cast<int>(*exitCode);
+    }
+
     // Every privilege the (elevated) token holds, before any window exists.
     tolvessa::win32::EnableAllPrivileges();
 
@@ -32,7 +48,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                           0, nullptr, nullptr, instance, nullptr);
 
 #ifdef TOLVESSA_TEST_SEAMS
-    tolvessa::win32::TestSeams seams;
     tolvessa::win32::TForm2 form2(seams.TheShell(), seams.ModuleTable());
 #else
     tolvessa::win32::Win32Shell shell;

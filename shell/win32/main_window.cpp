@@ -11,6 +11,7 @@
 #include "shell/win32/drawing.h"
 #include "shell/win32/export.h"
 #include "shell/win32/resource_ids.h"
+#include "shell/win32/win32_process.h"
 #include "shell/window_rules.h"
 #include "tolvessa_product.h"
 
@@ -134,19 +135,6 @@ constexpr Command kCommands[] = {
     OnFile<&FileCommands::CopyselectedDriverto1Click>(kCopyselectedDriverto1),
     OnFile<&FileCommands::DeleteonReboot1Click>(kDeleteonReboot1),
     OnFile<&FileCommands::DeleteFileonReboot1Click>(kDeleteFileonReboot1),
-};
-
-// The program's command line: GetCommandLineW, CharNextW and the executable's path.
-class Win32CmdLine : public CmdLineApi {
-  public:
-    const char16_t* CommandLine() override {
-        return reinterpret_cast<const char16_t*>(::GetCommandLineW());
-    }
-    const char16_t* CharNext(const char16_t* position) override {
-        return reinterpret_cast<const char16_t*>(
-            ::CharNextW(reinterpret_cast<const wchar_t*>(position)));
-    }
-    Text ModulePath() override { return ExecutablePath(); }
 };
 
 }  // namespace

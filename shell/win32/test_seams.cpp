@@ -46,9 +46,18 @@ class LoggingShell : public Shell {
     Text log_;
 };
 
+class ClaimedWow64HandOver : public Win32HandOver {
+  public:
+    bool RunsUnderWow64() override { return true; }
+};
+
 }  // namespace
 
 TestSeams::TestSeams() {
+    if (Variable(L"TOLVESSA_HAND_OVER_AS_WOW64") == u"1")
+        handOver_ = std::make_unique<ClaimedWow64HandOver>();
+    else
+        handOver_ = std::make_unique<Win32HandOver>();
     const Text table = Variable(L"TOLVESSA_MODULE_TABLE");
     if (table.empty())
         moduleTable_ = std::make_unique<Win32ModuleTable>();

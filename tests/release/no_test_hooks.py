@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The shipped program honours no test hook: no environment variable of the test build is named
-anywhere in Tolvessa.exe, while the test build (TolvessaTestable.exe) names each of them, so the
+anywhere in the product (Tolvessa.exe, Tolvessa64.exe), while the test build (TolvessaTestable.exe) names each of them, so the
 look-up itself is shown to find them.
 
     no_test_hooks.py --product Tolvessa.exe --testable TolvessaTestable.exe
@@ -9,7 +9,7 @@ import argparse
 import sys
 
 # The variables the test build reads; Windows programs name them in UTF-16.
-HOOKS = ["TOLVESSA_SHELL_LOG", "TOLVESSA_MODULE_TABLE"]
+HOOKS = ["TOLVESSA_SHELL_LOG", "TOLVESSA_MODULE_TABLE", "TOLVESSA_HAND_OVER_AS_WOW64"]
 
 
 def named(data, name):

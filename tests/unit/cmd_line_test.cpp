@@ -103,7 +103,7 @@ TEST(NextCmdLineTokenTest, EmptyTokenIsStillAToken) {
 
 // A CharNextW that treats a base letter and its combining marks as one character: the marks
 // are stepped over and never become part of the token, and the length counts what is added.
-TEST(NextCmdLineTokenTest, MovesOnlyThroughCharNext) {
+TEST(NextCmdLineTokenTest, MovesOnlyThroughNextCharacter) {
     FakeCmdLine platform(u"prog.exe e\u0301\u0301x\\\"y z", kModulePath, [](const char16_t* at) {
         if (*at == 0)
             return at;

@@ -22,7 +22,7 @@ class FakeCmdLine : public CmdLineApi {
         : line_(std::move(line)), modulePath_(std::move(modulePath)), step_(step) {}
 
     const char16_t* CommandLine() override { return line_ ? line_->c_str() : nullptr; }
-    const char16_t* CharNext(const char16_t* position) override { return step_(position); }
+    const char16_t* NextCharacter(const char16_t* position) override { return step_(position); }
     Text ModulePath() override { return modulePath_; }
 
   private:
