@@ -32,6 +32,7 @@ bool DriverList::Clear() {
     if (scanning_)
         return false;
     rows_.clear();
+    digests_.clear();
     if (listener_.cleared)
         listener_.cleared();
     return true;
@@ -39,8 +40,17 @@ bool DriverList::Clear() {
 
 void DriverList::Append(DriverRow row) {
     rows_.push_back(std::move(row));
+    digests_.emplace_back();
     if (listener_.rowAppended)
         listener_.rowAppended(rows_.size() - 1);
+}
+
+void DriverList::SetDigests(std::size_t index, FileDigests digests) {
+    if (index >= digests_.size())
+        return;
+    digests_[index] = std::move(digests);
+    if (listener_.digestsChanged)
+        listener_.digestsChanged(index);
 }
 
 DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path,

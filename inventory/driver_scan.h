@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "inventory/file_digests.h"
 #include "inventory/file_queries.h"
 #include "inventory/kernel_path.h"
 #include "inventory/md5.h"
@@ -69,11 +70,17 @@ class DriverList {
     struct Listener {
         std::function<void(std::size_t index)> rowAppended;
         std::function<void()> cleared;
+        std::function<void(std::size_t index)> digestsChanged;
     };
 
     std::size_t Count() const { return rows_.size(); }
     const DriverRow& Row(std::size_t index) const { return rows_[index]; }
     const std::vector<DriverRow>& Rows() const { return rows_; }
+
+    // The row's digests beyond MD5: empty cells until they are set.
+    const FileDigests& Digests(std::size_t index) const { return digests_[index]; }
+    // Sets them for a row of the list; an index past the end is ignored.
+    void SetDigests(std::size_t index, FileDigests digests);
 
     // True while a scan is adding rows.
     bool Scanning() const { return scanning_; }
@@ -88,6 +95,7 @@ class DriverList {
     void Append(DriverRow row);
 
     std::vector<DriverRow> rows_;
+    std::vector<FileDigests> digests_;
     bool scanning_ = false;
     Listener listener_;
 };

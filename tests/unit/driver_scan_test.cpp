@@ -241,12 +241,24 @@ TEST(DriverListTest, TellsItsListenerOfEveryChange) {
     world.AddEntry("b.sys");
     DriverList list;
     std::vector<std::size_t> appended;
+    std::vector<std::size_t> digests;
     int clears = 0;
-    list.SetListener({[&](std::size_t i) { appended.push_back(i); }, [&] { ++clears; }});
+    list.SetListener({[&](std::size_t i) { appended.push_back(i); }, [&] { ++clears; },
+                      [&](std::size_t i) { digests.push_back(i); }});
     world.Scan(list);
+    FileDigests d;
+    d.sha256 = u"AB";
+    list.SetDigests(1, d);
+    list.SetDigests(2, d);  // past the end: ignored
+    EXPECT_EQ(list.Digests(1), d);
+    EXPECT_EQ(list.Digests(0), FileDigests{});
     list.Clear();
     EXPECT_EQ(appended, (std::vector<std::size_t>{0, 1}));
+    EXPECT_EQ(digests, (std::vector<std::size_t>{1}));
     EXPECT_EQ(clears, 1);
+    // A new list starts with empty digests.
+    world.Scan(list);
+    EXPECT_EQ(list.Digests(1), FileDigests{});
 }
 
 }  // namespace

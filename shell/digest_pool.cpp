@@ -1,0 +1,85 @@
+#include "shell/digest_pool.h"
+
+#include <algorithm>
+
+namespace tolvessa {
+
+unsigned DefaultDigestWorkers() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+DigestPool::DigestPool(unsigned workers, Compute compute, Ready ready)
+    : compute_(std::move(compute)), ready_(std::move(ready)) {
+    workers_.reserve(std::max(1u, workers));
+    for (unsigned i = 0; i < std::max(1u, workers); ++i)
+        workers_.emplace_back([this] { Work(); });
+}
+
+DigestPool::~DigestPool() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+        jobs_.clear();
+        ++generation_;
+    }
+    wake_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+}
+
+void DigestPool::Submit(std::size_t row, Text path) {
+    {
+        const std::lock_guard lock(mutex_);
+        jobs_.push_back({generation_, row, std::move(path)});
+    }
+    wake_.notify_one();
+}
+
+void DigestPool::Cancel() {
+    const std::lock_guard lock(mutex_);
+    jobs_.clear();
+    results_.clear();
+    ++generation_;
+    idle_.notify_all();
+}
+
+std::vector<DigestResult> DigestPool::TakeResults() {
+    const std::lock_guard lock(mutex_);
+    std::vector<DigestResult> taken;
+    taken.swap(results_);
+    return taken;
+}
+
+void DigestPool::WaitIdle() {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t generation = generation_;
+    idle_.wait(lock, [&] { return generation_ != generation || (jobs_.empty() && running_ == 0); });
+}
+
+void DigestPool::Work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (stopping_)
+            return;
+        Job job = std::move(jobs_.front());
+        jobs_.pop_front();
+        ++running_;
+        lock.unlock();
+        FileDigests digests = compute_(job.path);
+        lock.lock();
+        --running_;
+        const bool current = job.generation == generation_ && !stopping_;
+        if (current)
+            results_.push_back({job.row, std::move(digests)});
+        idle_.notify_all();
+        if (current && ready_) {
+            // Woken outside the lock: the callback may take its time posting.
+            lock.unlock();
+            ready_();
+            lock.lock();
+        }
+    }
+}
+
+}  // namespace tolvessa

@@ -1,0 +1,72 @@
+// The file digests beyond MD5, computed off the window's thread: a few worker threads take
+// (row, path) jobs, compute the digests and queue the results; the window's thread is woken to
+// take them and put them in their rows. The workers never touch the list or a window.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "inventory/file_digests.h"
+
+namespace tolvessa {
+
+struct DigestResult {
+    std::size_t row = 0;
+    FileDigests digests;
+};
+
+// One worker per core, at least one.
+unsigned DefaultDigestWorkers();
+
+class DigestPool {
+  public:
+    using Compute = std::function<FileDigests(const Text& path)>;
+    // Called on a worker thread after a result was queued: it may only wake the thread that
+    // takes the results (post a message), never do the work itself.
+    using Ready = std::function<void()>;
+
+    DigestPool(unsigned workers, Compute compute, Ready ready);
+    // Drops the jobs not started and waits for the running ones: no worker outlives the pool,
+    // and no result is delivered after it.
+    ~DigestPool();
+    DigestPool(const DigestPool&) = delete;
+    DigestPool& operator=(const DigestPool&) = delete;
+
+    // Queues the digests of the file behind `row` of the current list.
+    void Submit(std::size_t row, Text path);
+    // The list is about to be emptied: the jobs not started are dropped, and the results of the
+    // ones running or queued are never handed out.
+    void Cancel();
+    // The results that have come in for the current list since the last call, in the order
+    // they came.
+    std::vector<DigestResult> TakeResults();
+    // Waits until every job of the current list has a result.
+    void WaitIdle();
+
+  private:
+    struct Job {
+        std::uint64_t generation;
+        std::size_t row;
+        Text path;
+    };
+    void Work();
+
+    Compute compute_;
+    Ready ready_;
+    std::mutex mutex_;
+    std::condition_variable wake_;  // a job was queued, or the pool ends
+    std::condition_variable idle_;  // a job has ended
+    std::deque<Job> jobs_;
+    std::vector<DigestResult> results_;
+    std::uint64_t generation_ = 0;
+    std::size_t running_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace tolvessa

@@ -1,0 +1,164 @@
+// The digest workers: every result lands for its own row of the current list, a cancelled
+// list's results never come out, and the pool ends cleanly with work still queued or running.
+#include "shell/digest_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace tolvessa {
+namespace {
+
+// The "digest" of a path: the path itself in the SHA-1 cell.
+FileDigests Echo(const Text& path) {
+    FileDigests d;
+    d.sha1 = path;
+    return d;
+}
+
+Text PathOf(std::size_t row) {
+    return u"C:\\d\\" + DecimalText(row) + u".sys";
+}
+
+std::map<std::size_t, Text> Collect(DigestPool& pool) {
+    std::map<std::size_t, Text> got;
+    for (DigestResult& r : pool.TakeResults()) {
+        EXPECT_FALSE(got.count(r.row)) << "row " << r.row << " twice";
+        got[r.row] = r.digests.sha1;
+    }
+    return got;
+}
+
+// Lets jobs through one at a time, or all, on the test's word.
+class Gate {
+  public:
+    void Open() {
+        {
+            const std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        changed_.notify_all();
+    }
+    void Pass() {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+    }
+    // Waits until `n` jobs are held at the gate.
+    void AwaitWaiting(int n) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return waiting_ >= n; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+    int waiting_ = 0;
+};
+
+TEST(DigestPoolTest, EveryRowGetsItsOwnResultAndTheWindowIsWokenForEach) {
+    for (const unsigned workers : {1u, 2u, 4u}) {
+        std::atomic<int> woken = 0;
+        DigestPool pool(workers, Echo, [&] { ++woken; });
+        for (std::size_t row = 0; row < 100; ++row)
+            pool.Submit(row, PathOf(row));
+        pool.WaitIdle();
+        const auto got = Collect(pool);
+        ASSERT_EQ(got.size(), 100u) << workers;
+        for (const auto& [row, value] : got)
+            EXPECT_EQ(value, PathOf(row));
+        EXPECT_EQ(woken.load(), 100);
+        EXPECT_TRUE(pool.TakeResults().empty());
+    }
+}
+
+TEST(DigestPoolTest, ACancelledListGivesNoResultsNotEvenFromRunningJobs) {
+    Gate gate;
+    std::atomic<int> computed = 0;
+    DigestPool pool(
+        2,
+        [&](const Text& path) {
+            gate.Pass();
+            ++computed;
+            return Echo(path);
+        },
+        nullptr);
+    for (std::size_t row = 0; row < 10; ++row)
+        pool.Submit(row, PathOf(row));
+    gate.AwaitWaiting(2);  // two jobs running, eight queued
+    pool.Cancel();
+    // The next list's rows, while the old jobs still run.
+    pool.Submit(0, u"new 0");
+    pool.Submit(1, u"new 1");
+    gate.Open();
+    pool.WaitIdle();
+    const auto got = Collect(pool);
+    EXPECT_EQ(got, (std::map<std::size_t, Text>{{0, u"new 0"}, {1, u"new 1"}}));
+    // The queued jobs of the old list were never started.
+    EXPECT_EQ(computed.load(), 4);
+}
+
+TEST(DigestPoolTest, ManyListsInQuickSuccessionLeaveOnlyTheLastOnesResults) {
+    DigestPool pool(DefaultDigestWorkers(), Echo, nullptr);
+    for (int list = 0; list < 200; ++list) {
+        for (std::size_t row = 0; row < 5; ++row)
+            pool.Submit(row, u"old");
+        if (list % 7 == 0)
+            std::this_thread::yield();
+        pool.Cancel();
+    }
+    for (std::size_t row = 0; row < 5; ++row)
+        pool.Submit(row, PathOf(row));
+    pool.WaitIdle();
+    const auto got = Collect(pool);
+    ASSERT_EQ(got.size(), 5u);
+    for (const auto& [row, value] : got)
+        EXPECT_EQ(value, PathOf(row));
+}
+
+TEST(DigestPoolTest, EndsWithJobsQueuedAndRunningAndWakesNobodyAfterwards) {
+    Gate gate;
+    std::atomic<int> woken = 0;
+    std::atomic<int> computed = 0;
+    std::thread opener;
+    {
+        DigestPool pool(
+            2,
+            [&](const Text& path) {
+                gate.Pass();
+                ++computed;
+                return Echo(path);
+            },
+            [&] { ++woken; });
+        for (std::size_t row = 0; row < 50; ++row)
+            pool.Submit(row, PathOf(row));
+        gate.AwaitWaiting(2);
+        opener = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            gate.Open();
+        });
+        // The pool ends while two jobs are held: it waits for them and drops the rest.
+    }
+    opener.join();
+    EXPECT_EQ(computed.load(), 2);
+    EXPECT_EQ(woken.load(), 0);
+}
+
+TEST(DigestPoolTest, WaitIdleReturnsAtOnceWithoutWorkAndAtLeastOneWorkerRuns) {
+    DigestPool pool(0, Echo, nullptr);
+    pool.WaitIdle();
+    pool.Submit(3, u"x");
+    pool.WaitIdle();
+    const auto got = Collect(pool);
+    EXPECT_EQ(got, (std::map<std::size_t, Text>{{3, u"x"}}));
+    EXPECT_GE(DefaultDigestWorkers(), 1u);
+}
+
+}  // namespace
+}  // namespace tolvessa
