@@ -66,6 +66,24 @@ class FileBytes {
 
 }  // namespace
 
+const std::array<TextView, kDigestColumnCount> kDigestColumnCaptions = {
+    u"SHA-1", u"SHA-256", u"PE SHA-1", u"PE SHA-256", u"Imphash"};
+
+const Text& DigestCell(const FileDigests& digests, std::size_t index) {
+    switch (index) {
+        case 0:
+            return digests.sha1;
+        case 1:
+            return digests.sha256;
+        case 2:
+            return digests.peSha1;
+        case 3:
+            return digests.peSha256;
+        default:
+            return digests.imphash;
+    }
+}
+
 FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const Text& path) {
     FileDigests digests;
     const std::optional<FileBytes> file = FileBytes::Load(content, path);

@@ -2,6 +2,7 @@
 // Authenticode image hash (SHA-1 and SHA-256) and the import hash, all from one view of the file.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -43,6 +44,12 @@ struct FileDigests {
 
     bool operator==(const FileDigests&) const = default;
 };
+
+// The digests as cells after the ten of a row: their captions, in that order.
+inline constexpr std::size_t kDigestColumnCount = 5;
+extern const std::array<TextView, kDigestColumnCount> kDigestColumnCaptions;
+// Cell `index` (0 to 4) of the digests: SHA-1, SHA-256, PE SHA-1, PE SHA-256, Imphash.
+const Text& DigestCell(const FileDigests& digests, std::size_t index);
 
 // The five digests of the file at `path`, read once. Safe to call from several threads at once.
 FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const Text& path);

@@ -26,6 +26,8 @@ void RefreshCycle::Run() {
         view_.setButtons(false, false);
     if (view_.setMarquee)
         view_.setMarquee(true);
+    if (view_.beforeClear)
+        view_.beforeClear();
     list_.Clear();
     SetStatus(Text(kScanningText));
     try {

@@ -15,6 +15,8 @@ struct RefreshView {
     std::function<void(const Text& status)> setStatus;
     // Asks for another cycle once the window is back in its message loop (a posted message).
     std::function<void()> postRefresh;
+    // The list is about to be emptied: work still pending for its rows is dropped first.
+    std::function<void()> beforeClear;
 };
 
 // "   " + count + " Modules Loaded"; never singular.

@@ -1,5 +1,6 @@
 // Host build of the driver scan: reads a recorded module table, resolves every kernel path to a
-// file under the mapped drives and prints one row per module with its file details.
+// file under the mapped drives and prints one row per module with its file details: the ten
+// cells of the window's row, then the digests of the file (computed by the digest workers).
 //
 //   tolvessa_scan [--layout 32|64] [--drive-c DIR] [--hide-microsoft] [--log REPORT] TABLE
 //   tolvessa_scan [--layout 32|64] --record TABLE KERNEL_PATH...
@@ -12,8 +13,10 @@
 #include <vector>
 
 #include "platform/host/host_inventory.h"
+#include "platform/host/openssl_hash.h"
 #include "platform/host/posix_report_file.h"
 #include "platform/host/recorded_snapshot.h"
+#include "shell/digest_pool.h"
 #include "tolvessa_product.h"
 
 namespace {
@@ -97,10 +100,34 @@ int main(int argc, char** argv) {
                                     u"");
         return 0;
     }
-    for (const tolvessa::DriverRow& row : list.Rows()) {
+    // The digests of every file that is there, from the workers, all waited for.
+    {
+        tolvessa::host::OpenSslHashApi hashes;
+        tolvessa::FileContentApi& content = inventory.Platform(table).content;
+        tolvessa::DigestPool pool(
+            tolvessa::DefaultDigestWorkers(),
+            [&](const tolvessa::Text& path) {
+                return tolvessa::ComputeFileDigests(content, hashes, path);
+            },
+            nullptr);
+        for (std::size_t i = 0; i < list.Count(); ++i) {
+            if (list.Row(i)[tolvessa::kExists] == u"True")
+                pool.Submit(i, list.Row(i)[tolvessa::kImageName]);
+        }
+        pool.WaitIdle();
+        for (tolvessa::DigestResult& digests : pool.TakeResults())
+            list.SetDigests(digests.row, std::move(digests.digests));
+    }
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        const tolvessa::DriverRow& row = list.Row(i);
         for (std::size_t c = 0; c < tolvessa::kColumnCount; ++c) {
             std::printf("%-13s %s\n", tolvessa::TextToUtf8(tolvessa::kColumnCaptions[c]).c_str(),
                         tolvessa::TextToUtf8(row[c]).c_str());
+        }
+        for (std::size_t d = 0; d < tolvessa::kDigestColumnCount; ++d) {
+            std::printf("%-13s %s\n",
+                        tolvessa::TextToUtf8(tolvessa::kDigestColumnCaptions[d]).c_str(),
+                        tolvessa::TextToUtf8(tolvessa::DigestCell(list.Digests(i), d)).c_str());
         }
         std::printf("\n");
     }

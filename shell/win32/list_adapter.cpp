@@ -1,6 +1,9 @@
 #include "shell/win32/list_adapter.h"
 
+#include <algorithm>
 #include <array>
+#include <string>
+#include <string_view>
 
 #include "platform/win32/win32_handles.h"
 #include "shell/window_rules.h"
@@ -25,7 +28,9 @@ DriverListAdapter::~DriverListAdapter() {
         ::RemoveWindowSubclass(lv_, &DriverListAdapter::Subclass, kSubclassId);
 }
 
-HWND DriverListAdapter::Create(HWND parent, HINSTANCE instance, int id, HFONT font) {
+HWND DriverListAdapter::Create(HWND parent, HINSTANCE instance, int id, HFONT font,
+                               std::function<void(std::size_t row)> rowAppended) {
+    rowAppended_ = std::move(rowAppended);
     lv_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
                                 LVS_OWNERDATA | LVS_NOSORTHEADER,
@@ -48,9 +53,11 @@ HWND DriverListAdapter::Create(HWND parent, HINSTANCE instance, int id, HFONT fo
     ::SetWindowSubclass(lv_, &DriverListAdapter::Subclass, kSubclassId,
                         reinterpret_cast<DWORD_PTR>(this));
 
-    list_.SetListener({[this](std::size_t) {
+    list_.SetListener({[this](std::size_t row) {
                            ListView_SetItemCountEx(lv_, static_cast<int>(list_.Count()),
                                                    LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+                           if (rowAppended_)
+                               rowAppended_(row);
                        },
                        [this] {
                            // One update bracket: the list is repainted once, empty.
@@ -58,8 +65,38 @@ HWND DriverListAdapter::Create(HWND parent, HINSTANCE instance, int id, HFONT fo
                            ListView_SetItemCountEx(lv_, 0, 0);
                            ::SendMessageW(lv_, WM_SETREDRAW, TRUE, 0);
                            ::InvalidateRect(lv_, nullptr, TRUE);
+                       },
+                       [this](std::size_t row) {
+                           ListView_RedrawItems(lv_, static_cast<int>(row), static_cast<int>(row));
                        }});
     return lv_;
+}
+
+void DriverListAdapter::ShowDigestColumns(bool show) {
+    if (!lv_ || show == digestColumns_)
+        return;
+    digestColumns_ = show;
+    if (!show) {
+        for (std::size_t c = kColumnCount + kDigestColumnCount; c-- > kColumnCount;)
+            ListView_DeleteColumn(lv_, static_cast<int>(c));
+        return;
+    }
+    // Wide enough for 64 of the widest hex digit, with the list's cell margins.
+    int width = 0;
+    for (const wchar_t digit : std::wstring_view(L"0123456789ABCDEF")) {
+        const std::wstring digits(64, digit);
+        width = std::max(width, ListView_GetStringWidth(lv_, digits.c_str()));
+    }
+    width += 16;
+    for (std::size_t d = 0; d < kDigestColumnCount; ++d) {
+        Text caption(kDigestColumnCaptions[d]);
+        LVCOLUMNW column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = width;
+        column.pszText = reinterpret_cast<wchar_t*>(caption.data());
+        ListView_InsertColumn(lv_, static_cast<int>(kColumnCount + d), &column);
+    }
 }
 
 LRESULT CALLBACK DriverListAdapter::Subclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -134,8 +171,14 @@ std::optional<LRESULT> DriverListAdapter::OnNotify(const NMHDR* header) {
         auto* info = reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(header));
         const auto row = static_cast<std::size_t>(info->item.iItem);
         const auto column = static_cast<std::size_t>(info->item.iSubItem);
-        if ((info->item.mask & LVIF_TEXT) && row < list_.Count() && column < kColumnCount)
-            lstrcpynW(info->item.pszText, Wide(list_.Row(row)[column]), info->item.cchTextMax);
+        if ((info->item.mask & LVIF_TEXT) && row < list_.Count()) {
+            if (column < kColumnCount) {
+                lstrcpynW(info->item.pszText, Wide(list_.Row(row)[column]), info->item.cchTextMax);
+            } else if (digestColumns_ && column < kColumnCount + kDigestColumnCount) {
+                const Text& cell = DigestCell(list_.Digests(row), column - kColumnCount);
+                lstrcpynW(info->item.pszText, Wide(cell), info->item.cchTextMax);
+            }
+        }
         return 0;
     }
     if (header->code == NM_CUSTOMDRAW)

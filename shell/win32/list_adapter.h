@@ -23,8 +23,13 @@ class DriverListAdapter {
     DriverListAdapter& operator=(const DriverListAdapter&) = delete;
 
     // Creates the list view (the list `Lv`) as a child control with its ten columns and follows
-    // the list's changes from now on.
-    HWND Create(HWND parent, HINSTANCE instance, int id, HFONT font);
+    // the list's changes from now on; `rowAppended` hears of every row the list gains.
+    HWND Create(HWND parent, HINSTANCE instance, int id, HFONT font,
+                std::function<void(std::size_t row)> rowAppended);
+
+    // Adds the five digest columns after the ten, each wide enough for a whole SHA-256, or
+    // takes them away again.
+    void ShowDigestColumns(bool show);
     HWND Handle() const { return lv_; }
 
     // WM_NOTIFY from the list view: the cell texts and the row colours. Nothing for other
@@ -45,7 +50,9 @@ class DriverListAdapter {
 
     DriverList& list_;
     std::function<bool()> highlightOn_;
+    std::function<void(std::size_t)> rowAppended_;
     HWND lv_ = nullptr;
+    bool digestColumns_ = false;
 };
 
 }  // namespace tolvessa::win32

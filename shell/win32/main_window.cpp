@@ -22,6 +22,8 @@ namespace {
 constexpr wchar_t kClassName[] = L"TForm2";
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kRefreshRequest = WM_APP + 1;
+// A digest worker has results for the list.
+constexpr UINT kDigestsReady = WM_APP + 3;
 
 enum ControlId : int { kLv = 100, kButton1, kButton4, kProgressBar1, kStatusBar1 };
 
@@ -34,6 +36,7 @@ enum MenuId : UINT {
     kHideMicrosoftDrivers2,
     kHomepage1,
     kAbout1,
+    kShowHashesandSignatures2,
     // Context menu pm.
     kShowProperties1 = 1101,
     kOpenContainingFolder1,
@@ -51,6 +54,8 @@ enum MenuId : UINT {
     kCopyselectedDriverto1,
     kDeleteonReboot1,
     kDeleteFileonReboot1,
+    kSha256Copy,
+    kPeSha256Copy,
 };
 
 // Positions in pm of the items that pmPopup enables (submenus are enabled by position).
@@ -119,6 +124,9 @@ constexpr Command kCommands[] = {
     On<&TForm2::HideMicrosoftDrivers2Click>(kHideMicrosoftDrivers2),
     On<&TForm2::Homepage1Click>(kHomepage1),
     On<&TForm2::About1Click>(kAbout1),
+    On<&TForm2::ShowHashesandSignatures2Click>(kShowHashesandSignatures2),
+    On<&TForm2::Sha256CopyClick>(kSha256Copy),
+    On<&TForm2::PeSha256CopyClick>(kPeSha256Copy),
     OnCopy<ClipboardItem::kEntireLine>(kEntireLine1),
     OnCopy<ClipboardItem::kFileName>(kImageName1),
     OnCopy<ClipboardItem::kAddress>(kBaseAddress1),
@@ -206,6 +214,8 @@ void TForm2::CreateMenus() {
                   L"Highlight Suspicious Modules");
     ::AppendMenuW(options1, MF_STRING | MF_UNCHECKED, kHideMicrosoftDrivers2,
                   L"Hide Microsoft Drivers");
+    ::AppendMenuW(options1, MF_STRING | MF_UNCHECKED, kShowHashesandSignatures2,
+                  L"Show Hashes and Signatures");
     HMENU help1 = ::CreatePopupMenu();
     ::AppendMenuW(help1, MF_STRING, kHomepage1, L"Homepage");
     ::AppendMenuW(help1, MF_STRING, kAbout1, L"About");
@@ -219,6 +229,7 @@ void TForm2::CreateMenus() {
     ::AppendMenuW(pm, MF_STRING, kOpenContainingFolder1, L"Open Containing Folder");
     ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N1
     HMENU copyLine1 = ::CreatePopupMenu();
+    copyLine1_ = copyLine1;
     ::AppendMenuW(copyLine1, MF_STRING, kEntireLine1, L"Entire Line");
     ::AppendMenuW(copyLine1, MF_SEPARATOR, 0, nullptr);  // N2
     ::AppendMenuW(copyLine1, MF_STRING, kImageName1, L"File Name");
@@ -271,6 +282,9 @@ LRESULT TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case kRefreshRequest:
             Button1Click();
             return 0;
+        case kDigestsReady:
+            TakeDigests();
+            return 0;
         case WM_COMMAND:
             OnCommand(LOWORD(wParam));
             return 0;
@@ -291,6 +305,8 @@ LRESULT TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         case WM_DESTROY:
             closing_ = true;
+            // The workers end before the window does; what they still had is dropped.
+            digests_.reset();
             if (refresh_)
                 refresh_->Close();
             ::PostQuitMessage(0);
@@ -322,7 +338,7 @@ void TForm2::CreateControls() {
     // Creation order is the keyboard focus order: "Refresh", "Export", then the list.
     button1_ = child(WC_BUTTONW, L"Refresh", WS_TABSTOP | BS_PUSHBUTTON, kButton1);
     button4_ = child(WC_BUTTONW, L"Export", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED, kButton4);
-    lv_.Create(hwnd_, instance_, kLv, font_.get());
+    lv_.Create(hwnd_, instance_, kLv, font_.get(), [this](std::size_t row) { RowAppended(row); });
     progressBar1_ = child(PROGRESS_CLASSW, L"", PBS_SMOOTH, kProgressBar1);
     ::SendMessageW(progressBar1_, PBM_SETRANGE32, 0, 100);
     statusBar1_ = child(STATUSCLASSNAMEW, L"", 0, kStatusBar1);
@@ -351,6 +367,15 @@ void TForm2::CreateControls() {
                        reinterpret_cast<LPARAM>(Wide(status)));
     };
     view.postRefresh = [this] { ::PostMessageW(hwnd_, kRefreshRequest, 0, 0); };
+    view.beforeClear = [this] {
+        if (digests_)
+            digests_->Cancel();
+    };
+    const HWND window = hwnd_;
+    digests_ = std::make_unique<DigestPool>(
+        DefaultDigestWorkers(),
+        [this](const Text& path) { return ComputeFileDigests(digestContent_, hashes_, path); },
+        [window] { ::PostMessageW(window, kDigestsReady, 0, 0); });
     refresh_ = std::make_unique<RefreshCycle>(list_, std::move(view),
                                               [this](DriverList&) { return Scan(); });
 }
@@ -513,6 +538,48 @@ void TForm2::HighlightSuspiciousModules2Click() {
 void TForm2::HideMicrosoftDrivers2Click() {
     ToggleCheck(kHideMicrosoftDrivers2);
     Button1Click();
+}
+
+void TForm2::ShowHashesandSignatures2Click() {
+    ToggleCheck(kShowHashesandSignatures2);
+    const bool on = Checked(kShowHashesandSignatures2);
+    lv_.ShowDigestColumns(on);
+    // The copy items of the digests are there only with their columns.
+    if (on) {
+        ::AppendMenuW(copyLine1_, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(copyLine1_, MF_STRING, kSha256Copy, L"SHA-256");
+        ::AppendMenuW(copyLine1_, MF_STRING, kPeSha256Copy, L"PE SHA-256");
+    } else {
+        ::DeleteMenu(copyLine1_, kPeSha256Copy, MF_BYCOMMAND);
+        ::DeleteMenu(copyLine1_, kSha256Copy, MF_BYCOMMAND);
+        ::DeleteMenu(copyLine1_, ::GetMenuItemCount(copyLine1_) - 1, MF_BYPOSITION);
+    }
+    Button1Click();
+}
+
+void TForm2::Sha256CopyClick() {
+    if (const auto selected = SelectedRow())
+        PutClipboardText(hwnd_, list_.Digests(*selected).sha256);
+}
+
+void TForm2::PeSha256CopyClick() {
+    if (const auto selected = SelectedRow())
+        PutClipboardText(hwnd_, list_.Digests(*selected).peSha256);
+}
+
+void TForm2::RowAppended(std::size_t row) {
+    // Digests are worked out only while their columns are shown; a file that is not there has
+    // none.
+    if (!digests_ || !Checked(kShowHashesandSignatures2) || list_.Row(row)[kExists] != u"True")
+        return;
+    digests_->Submit(row, list_.Row(row)[kImageName]);
+}
+
+void TForm2::TakeDigests() {
+    if (!digests_)
+        return;
+    for (DigestResult& result : digests_->TakeResults())
+        list_.SetDigests(result.row, std::move(result.digests));
 }
 
 void TForm2::Close1Click() {

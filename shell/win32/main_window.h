@@ -12,6 +12,7 @@
 
 #include "commands/file_commands.h"
 #include "inventory/driver_scan.h"
+#include "platform/win32/cng_hash.h"
 #include "platform/win32/win32_file_commands.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
@@ -20,6 +21,7 @@
 #include "platform/win32/win32_trust.h"
 #include "report/driver_report.h"
 #include "shell/cmd_line.h"
+#include "shell/digest_pool.h"
 #include "shell/refresh_cycle.h"
 #include "shell/win32/about_window.h"
 #include "shell/win32/list_adapter.h"
@@ -50,6 +52,9 @@ class TForm2 : public WindowBase {
     void Button4Click();
     void HighlightSuspiciousModules2Click();
     void HideMicrosoftDrivers2Click();
+    void ShowHashesandSignatures2Click();
+    void Sha256CopyClick();
+    void PeSha256CopyClick();
     void pmPopup();
     void Close1Click();
     void About1Click();
@@ -78,6 +83,10 @@ class TForm2 : public WindowBase {
     bool ScanUnderWay() const;
     // Carries out a close request that came while a scan was under way, once none is.
     void CloseIfDeferred();
+    // A row joined the list: its digests are asked of the workers when their columns show.
+    void RowAppended(std::size_t row);
+    // Puts the results the workers have ready into their rows.
+    void TakeDigests();
 
     ModuleTableApi& moduleTable_;
     HINSTANCE instance_ = nullptr;
@@ -85,7 +94,8 @@ class TForm2 : public WindowBase {
     HWND button1_ = nullptr;
     HWND button4_ = nullptr;
     HWND statusBar1_ = nullptr;
-    HMENU mm_ = nullptr;  // destroyed with the window
+    HMENU mm_ = nullptr;         // destroyed with the window
+    HMENU copyLine1_ = nullptr;  // pm's "Copy to Clipboard", destroyed with pm
     ScopedMenu pm_;
     ScopedFont font_;
     ScopedFont titleFont_;
@@ -102,6 +112,10 @@ class TForm2 : public WindowBase {
     Win32ReportFile reportFile_;
     Win32CommandFiles commandFiles_;
     Win32TrustApi trust_;
+    Win32FileContent digestContent_;
+    CngHashApi hashes_;
+    // Declared last of the members the workers use, so it ends first.
+    std::unique_ptr<DigestPool> digests_;
     std::unique_ptr<Win32CommandUi> commandUi_;
     std::unique_ptr<DriverListView> commandList_;
     std::unique_ptr<FileCommands> commands_;

@@ -89,6 +89,14 @@ class ScanToolTest(unittest.TestCase):
         kernel = dict(rows64[0])
         self.assertEqual(kernel["Image Name"], "C:\\windows\\system32\\ntoskrnl.exe")
         self.assertEqual(kernel["MD5 Hash"], hashlib.md5(self.kernel).hexdigest().upper())
+        # The digests after the ten cells: the file is no PE image, so only the file hashes.
+        self.assertEqual([label for label, _ in rows64[0]][10:],
+                         ["SHA-1", "SHA-256", "PE SHA-1", "PE SHA-256", "Imphash"])
+        self.assertEqual(kernel["SHA-1"], hashlib.sha1(self.kernel).hexdigest().upper())
+        self.assertEqual(kernel["SHA-256"], hashlib.sha256(self.kernel).hexdigest().upper())
+        self.assertEqual((kernel["PE SHA-1"], kernel["PE SHA-256"], kernel["Imphash"]), ("", "", ""))
+        self.assertEqual(dict(rows64[1])["SHA-256"], "")  # no file, no digest
+        self.assertEqual(dict(rows64[2])["SHA-256"], hashlib.sha256(b"").hexdigest().upper())
         self.assertEqual(dict(rows64[1])["Exists"], "False")
         self.assertEqual(dict(rows64[2])["Image Name"], "C:\\Tools\\acme.sys")
 

@@ -66,6 +66,24 @@ TEST(RefreshCycleTest, RunsTheNineStepsInOrder) {
     EXPECT_EQ(cycle.StatusText(), u"   57 Modules Loaded");
 }
 
+// Work pending for the old rows is dropped while they are still there, never after a new scan
+// has begun to add rows.
+TEST(RefreshCycleTest, DropsPendingWorkBeforeEmptyingTheList) {
+    DriverList list;
+    RecordingWindow window;
+    FakeScan scan;
+    scan.rows = 4;
+    std::vector<std::size_t> rowsWhenDropped;
+    RefreshView view = window.View();
+    view.beforeClear = [&] { rowsWhenDropped.push_back(list.Count()); };
+    RefreshCycle cycle(list, std::move(view), scan.Function());
+    cycle.Run();
+    scan.rows = 2;
+    cycle.Run();
+    EXPECT_EQ(rowsWhenDropped, (std::vector<std::size_t>{0, 4}));
+    EXPECT_EQ(list.Count(), 2u);
+}
+
 TEST(RefreshCycleTest, EmptiesTheListAndLeavesExportOffWithoutRows) {
     DriverList list;
     RecordingWindow window;
