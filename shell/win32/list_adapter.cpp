@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_inventory.h"
 #include "shell/window_rules.h"
 
 namespace tolvessa::win32 {
@@ -28,6 +29,21 @@ DriverListAdapter::~DriverListAdapter() {
         ::RemoveWindowSubclass(lv_, &DriverListAdapter::Subclass, kSubclassId);
 }
 
+namespace {
+
+// The width of a column that shows `digits` hex digits after `prefix` whole: the widest digit
+// each time, and the cell's margins.
+int HexCellWidth(HWND lv, std::size_t digits, std::wstring_view prefix) {
+    int width = 0;
+    for (const wchar_t digit : std::wstring_view(L"0123456789ABCDEF")) {
+        const std::wstring text = std::wstring(prefix) + std::wstring(digits, digit);
+        width = std::max(width, ListView_GetStringWidth(lv, text.c_str()));
+    }
+    return width + 24;
+}
+
+}  // namespace
+
 HWND DriverListAdapter::Create(HWND parent, HINSTANCE instance, int id, HFONT font,
                                std::function<void(std::size_t row)> rowAppended) {
     rowAppended_ = std::move(rowAppended);
@@ -47,6 +63,9 @@ HWND DriverListAdapter::Create(HWND parent, HINSTANCE instance, int id, HFONT fo
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         column.fmt = LVCFMT_LEFT;
         column.cx = kColumnRules[c].width;
+        // The 64-bit table's addresses have 16 digits: the column starts wide enough for one.
+        if (c == kBaseAddress && kNativeModuleTableLayout == ModuleTableLayout::k64Bit)
+            column.cx = std::max(column.cx, HexCellWidth(lv_, 16, L"0x"));
         column.pszText = reinterpret_cast<wchar_t*>(caption.data());
         ListView_InsertColumn(lv_, static_cast<int>(c), &column);
     }
@@ -81,13 +100,7 @@ void DriverListAdapter::ShowDigestColumns(bool show) {
             ListView_DeleteColumn(lv_, static_cast<int>(c));
         return;
     }
-    // Wide enough for 64 of the widest hex digit, with the list's cell margins.
-    int width = 0;
-    for (const wchar_t digit : std::wstring_view(L"0123456789ABCDEF")) {
-        const std::wstring digits(64, digit);
-        width = std::max(width, ListView_GetStringWidth(lv_, digits.c_str()));
-    }
-    width += 16;
+    const int width = HexCellWidth(lv_, 64, L"");
     for (std::size_t d = 0; d < kDigestColumnCount; ++d) {
         Text caption(kDigestColumnCaptions[d]);
         LVCOLUMNW column = {};
