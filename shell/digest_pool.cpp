@@ -68,17 +68,18 @@ void DigestPool::Work() {
         lock.unlock();
         FileDigests digests = compute_(job.path);
         lock.lock();
-        --running_;
         const bool current = job.generation == generation_ && !stopping_;
         if (current)
             results_.push_back({job.row, std::move(digests)});
-        idle_.notify_all();
         if (current && ready_) {
             // Woken outside the lock: the callback may take its time posting.
             lock.unlock();
             ready_();
             lock.lock();
         }
+        // The job ends once its result is queued and announced: WaitIdle then finds both done.
+        --running_;
+        idle_.notify_all();
     }
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the host suite plain and under
-# AddressSanitizer + UndefinedBehaviorSanitizer, a smoke run of the fuzz targets, then the
+# Installs what is missing, builds and runs every test: the host suite plain, under
+# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer, a smoke run of the fuzz targets, then the
 # Windows builds' suites under Wine (unit, platform and end-to-end tests): the 64-bit build's,
 # and the 32-bit build's on a machine that can run 32-bit programs.
 set -euo pipefail
@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 tools/setup.sh
 jobs=$(nproc)
 
-for preset in host-debug host-asan; do
+for preset in host-debug host-asan host-tsan; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
