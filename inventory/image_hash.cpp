@@ -65,8 +65,8 @@ std::optional<ImageHashPlan> PlanImageHash(ByteSource& file) {
 
 namespace {
 
-// A zero-terminated name at a file offset, at most kMaxNameLength bytes; nothing when it does
-// not end inside the file within that length.
+// A zero-terminated name at a file offset, cut after kMaxNameLength bytes as the usual readers
+// cut it; nothing when the file ends before its zero (or its cut).
 std::optional<std::string> ReadName(ByteSource& file, std::uint64_t offset) {
     std::string name;
     std::array<std::uint8_t, 64> chunk{};
@@ -80,12 +80,29 @@ std::optional<std::string> ReadName(ByteSource& file, std::uint64_t offset) {
             if (chunk[i] == 0)
                 return name;
             name.push_back(static_cast<char>(chunk[i]));
-            if (name.size() > kMaxNameLength)
-                return std::nullopt;
+            if (name.size() == kMaxNameLength)
+                return name;
         }
         offset += take;
     }
     return std::nullopt;
+}
+
+// Names as the usual readers accept them; any other is "*invalid*" in the list, as there.
+bool ValidLibraryName(std::string_view name) {
+    constexpr std::string_view kAllowed = "!#$%&'()-@^_`{}~+,.;=[]\\/";
+    return std::all_of(name.begin(), name.end(), [&](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               kAllowed.find(c) != std::string_view::npos;
+    });
+}
+
+bool ValidFunctionName(std::string_view name) {
+    constexpr std::string_view kAllowed = "._?@$()<>";
+    return std::all_of(name.begin(), name.end(), [&](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               kAllowed.find(c) != std::string_view::npos;
+    });
 }
 
 std::string Lower(std::string text) {
@@ -137,7 +154,7 @@ std::optional<std::string> ImportHashText(ByteSource& file) {
         const std::optional<std::string> dll = nameAt ? ReadName(file, *nameAt) : std::nullopt;
         if (!dll)
             return std::nullopt;
-        const std::string dllLower = Lower(*dll);
+        const std::string dllLower = ValidLibraryName(*dll) ? Lower(*dll) : "*invalid*";
         std::string prefix = dllLower;
         if (const std::size_t dot = prefix.rfind('.'); dot != std::string::npos) {
             const std::string extension = prefix.substr(dot + 1);
@@ -167,7 +184,7 @@ std::optional<std::string> ImportHashText(ByteSource& file) {
                     hintAt ? ReadName(file, *hintAt) : std::nullopt;
                 if (!name)
                     return std::nullopt;
-                function = *name;
+                function = ValidFunctionName(*name) ? *name : "*invalid*";
             }
             ++imports;
             if (function.empty())
