@@ -1,0 +1,54 @@
+// The verdict on a file's signature, for its row: an embedded Authenticode signature first, then
+// the system's catalogs, from the platform's verifier's answers.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "inventory/file_digests.h"
+#include "inventory/text.h"
+
+namespace tolvessa {
+
+enum class SignatureVerdict : std::uint8_t {
+    kEmbedded,   // a valid embedded signature
+    kCatalog,    // the image hash is a member of a catalog whose signature is valid
+    kUnsigned,   // neither
+    kInvalid,    // a signature is there, but the digest does not match or it does not verify
+    kUntrusted,  // it verifies, but its chain ends at no trusted root or may not sign code
+};
+
+// "Embedded", "Catalog", "Unsigned", "Invalid", "Untrusted".
+TextView VerdictText(SignatureVerdict verdict);
+
+// The verdict of one verifier answer (the platform's status codes, see trust_status); nothing
+// for "there is no signature of this kind".
+std::optional<SignatureVerdict> VerdictOfStatus(std::uint32_t status, SignatureVerdict valid);
+
+struct FileTrust {
+    SignatureVerdict verdict = SignatureVerdict::kUnsigned;
+    Text signer;   // the signer's simple display name
+    Text catalog;  // the catalog's file name, for kCatalog
+    bool operator==(const FileTrust&) const = default;
+};
+
+// What the platform answers about one file.
+class SignatureEngine {
+  public:
+    struct Answer {
+        std::uint32_t status = 0;
+        Text signer;
+        Text catalog;
+    };
+    virtual ~SignatureEngine() = default;
+    // The embedded signature's check.
+    virtual Answer CheckEmbedded(const Text& path) = 0;
+    // The catalog that lists the file (by its image hashes), checked; nothing when no catalog
+    // lists it.
+    virtual std::optional<Answer> CheckCatalogs(const Text& path, const FileDigests& digests) = 0;
+};
+
+// Embedded first; the catalogs only when there is no embedded signature.
+FileTrust JudgeFile(SignatureEngine& engine, const Text& path, const FileDigests& digests);
+
+}  // namespace tolvessa
