@@ -88,7 +88,8 @@ std::optional<std::string> ReadName(ByteSource& file, std::uint64_t offset) {
     return std::nullopt;
 }
 
-// Names as the usual readers accept them; any other is "*invalid*" in the list, as there.
+// Library names as the usual readers accept them; any other is "*invalid*" in the list, as
+// there.
 bool ValidLibraryName(std::string_view name) {
     constexpr std::string_view kAllowed = "!#$%&'()-@^_`{}~+,.;=[]\\/";
     return std::all_of(name.begin(), name.end(), [&](char c) {
@@ -97,6 +98,7 @@ bool ValidLibraryName(std::string_view name) {
     });
 }
 
+// Function names as the usual readers accept them; they leave any other out of the list.
 bool ValidFunctionName(std::string_view name) {
     constexpr std::string_view kAllowed = "._?@$()<>";
     return std::all_of(name.begin(), name.end(), [&](char c) {
@@ -132,9 +134,16 @@ std::optional<std::string> ImportHashText(ByteSource& file) {
     };
     const bool pe32Plus = headers->IsPe32Plus();
     const std::size_t thunkSize = pe32Plus ? 8 : 4;
+    const std::uint64_t ordinalFlag = pe32Plus ? std::uint64_t{1} << 63 : std::uint64_t{1} << 31;
+
+    // An import as the thunk names it: a function name, or an ordinal (name empty).
+    struct Import {
+        std::uint16_t ordinal = 0;
+        std::string name;
+    };
 
     std::string text;
-    std::size_t imports = 0;
+    std::size_t thunks = 0;
     for (std::size_t library = 0;; ++library) {
         if (library >= kMaxImportLibraries)
             return std::nullopt;
@@ -150,21 +159,14 @@ std::optional<std::string> ImportHashText(ByteSource& file) {
         const std::uint32_t addressRva = Read32(descriptor, 16);
         const std::uint32_t thunksRva = lookupRva != 0 ? lookupRva : addressRva;
 
-        const auto nameAt = offsetOf(nameRva, 1);
-        const std::optional<std::string> dll = nameAt ? ReadName(file, *nameAt) : std::nullopt;
-        if (!dll)
-            return std::nullopt;
-        const std::string dllLower = ValidLibraryName(*dll) ? Lower(*dll) : "*invalid*";
-        std::string prefix = dllLower;
-        if (const std::size_t dot = prefix.rfind('.'); dot != std::string::npos) {
-            const std::string extension = prefix.substr(dot + 1);
-            if (extension == "dll" || extension == "sys" || extension == "ocx")
-                prefix.resize(dot);
-        }
-
+        // The imports the list keeps. The usual readers leave out an import by ordinal 0, a
+        // function with an empty name and one whose name no function has; a thunk that is
+        // neither a 16-bit ordinal nor an RVA makes the table damaged.
+        std::vector<Import> imports;
         for (std::uint64_t index = 0;; ++index) {
-            if (imports >= kMaxImports)
+            if (thunks >= kMaxImports)
                 return std::nullopt;
+            ++thunks;
             const auto thunkAt = offsetOf(thunksRva + index * thunkSize, thunkSize);
             std::array<std::uint8_t, 8> thunk{};
             if (!thunkAt || !ReadBytes(file, *thunkAt, std::span(thunk.data(), thunkSize)))
@@ -172,23 +174,45 @@ std::optional<std::string> ImportHashText(ByteSource& file) {
             const std::uint64_t value = pe32Plus ? Read64(thunk, 0) : Read32(thunk, 0);
             if (value == 0)
                 break;
-            const bool byOrdinal = pe32Plus ? (value >> 63) != 0 : (value & 0x80000000u) != 0;
-            std::string function;
-            if (byOrdinal) {
-                const auto ordinal = static_cast<std::uint16_t>(value & 0xFFFF);
-                const auto known = WellKnownOrdinalName(dllLower, ordinal);
-                function = known ? std::string(*known) : "ord" + std::to_string(ordinal);
-            } else {
-                const auto hintAt = offsetOf((value & 0x7FFFFFFF) + 2, 1);
-                const std::optional<std::string> name =
-                    hintAt ? ReadName(file, *hintAt) : std::nullopt;
-                if (!name)
+            if ((value & ordinalFlag) != 0) {
+                if ((value & 0x7FFFFFFF) > 0xFFFF)
                     return std::nullopt;
-                function = ValidFunctionName(*name) ? *name : "*invalid*";
-            }
-            ++imports;
-            if (function.empty())
+                if (const auto ordinal = static_cast<std::uint16_t>(value); ordinal != 0)
+                    imports.push_back({ordinal, {}});
                 continue;
+            }
+            // The hint/name entry: a 16-bit hint, then the name. An RVA wider than 32 bits
+            // lies in no section, so such a thunk finds no name.
+            const auto nameAt = offsetOf(value + 2, 1);
+            std::optional<std::string> name = nameAt ? ReadName(file, *nameAt) : std::nullopt;
+            if (!name)
+                return std::nullopt;
+            if (!name->empty() && ValidFunctionName(*name))
+                imports.push_back({0, std::move(*name)});
+        }
+        // A library none of whose imports is kept is left out whole, its name unread.
+        if (imports.empty())
+            continue;
+
+        const auto nameAt = offsetOf(nameRva, 1);
+        const std::optional<std::string> dll = nameAt ? ReadName(file, *nameAt) : std::nullopt;
+        if (!dll)
+            return std::nullopt;
+        if (dll->empty())
+            continue;  // a library without a name is left out with its imports, as there
+        const std::string dllLower = ValidLibraryName(*dll) ? Lower(*dll) : "*invalid*";
+        std::string prefix = dllLower;
+        if (const std::size_t dot = prefix.rfind('.'); dot != std::string::npos) {
+            const std::string extension = prefix.substr(dot + 1);
+            if (extension == "dll" || extension == "sys" || extension == "ocx")
+                prefix.resize(dot);
+        }
+        for (const Import& import : imports) {
+            std::string function = import.name;
+            if (function.empty()) {
+                const auto known = WellKnownOrdinalName(dllLower, import.ordinal);
+                function = known ? std::string(*known) : "ord" + std::to_string(import.ordinal);
+            }
             if (!text.empty())
                 text += ',';
             text += prefix + "." + Lower(function);
