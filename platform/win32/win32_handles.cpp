@@ -4,10 +4,20 @@ namespace tolvessa::win32 {
 
 namespace {
 
+using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
 using Wow64Disable = BOOL(WINAPI*)(PVOID*);
 using Wow64Revert = BOOL(WINAPI*)(PVOID);
 
 }  // namespace
+
+bool RunsUnderWow64() {
+    if constexpr (!kMayRunUnderWow64)
+        return false;
+    // A system without the function has no WOW64 either.
+    static const auto isWow64 = SystemFunction<IsWow64>(L"kernel32.dll", "IsWow64Process");
+    BOOL wow64 = FALSE;
+    return isWow64 && isWow64(::GetCurrentProcess(), &wow64) && wow64;
+}
 
 ScopedWow64RedirectionOff::ScopedWow64RedirectionOff() {
     if constexpr (!kMayRunUnderWow64)

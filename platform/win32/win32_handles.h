@@ -210,6 +210,10 @@ using ScopedCoTaskMem = std::unique_ptr<T, CoTaskMemFreer>;
 // 64-bit one never does, and the code that only matters under WOW64 is inert in it.
 constexpr bool kMayRunUnderWow64 = sizeof(void*) == 4;
 
+// Whether this process is a 32-bit one on 64-bit Windows (IsWow64Process, looked up at run
+// time); false at compile time in a 64-bit build.
+bool RunsUnderWow64();
+
 // Turns off the WOW64 file-system redirection of the calling thread for as long as it lives, so
 // a 32-bit process on 64-bit Windows sees the real System32 (where the drivers are) instead of
 // SysWOW64. Does nothing on 32-bit Windows, nor in a 64-bit process.

@@ -47,10 +47,7 @@ bool AskYesNo(const Text& text) {
 }
 
 std::optional<SystemFolderAlias> ShellSystemFolderAlias() {
-    if constexpr (!kMayRunUnderWow64)
-        return std::nullopt;
-    BOOL wow64 = FALSE;
-    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64)
+    if (!RunsUnderWow64())
         return std::nullopt;
     wchar_t system[MAX_PATH + 1] = {};
     const UINT systemLength = ::GetSystemDirectoryW(system, MAX_PATH + 1);

@@ -23,10 +23,7 @@ Text Win32CmdLine::ModulePath() {
 }
 
 bool Win32HandOver::RunsUnderWow64() {
-    if constexpr (!kMayRunUnderWow64)
-        return false;
-    BOOL wow64 = FALSE;
-    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+    return win32::RunsUnderWow64();
 }
 
 Text Win32HandOver::ExecutablePath() {

@@ -15,9 +15,9 @@ class Win32CmdLine : public CmdLineApi {
     Text ModulePath() override;
 };
 
-// IsWow64Process (never asked in a 64-bit build), GetModuleFileNameW, GetFileAttributesW, and
-// CreateProcessW with the show state this process was started with, then the wait for the
-// process and its exit code.
+// IsWow64Process (looked up at run time; never asked in a 64-bit build), GetModuleFileNameW,
+// GetFileAttributesW, and CreateProcessW with the show state this process was started with, then
+// the wait for the process and its exit code.
 class Win32HandOver : public HandOverApi {
   public:
     bool RunsUnderWow64() override;

@@ -83,7 +83,7 @@ class HandOverTest(unittest.TestCase):
         testable = self.place(ARGS.testable)
         self.place(ARGS.exe64, "Tolvessa64.exe")
         first, second = self.report("a b.log"), self.report("c.log")
-        # Two rounds, one path with a blank and quotes around it, extra blanks between.
+        # Two rounds, one path with a blank (Wine puts quotes around it).
         code = self.run_program(testable, ["-log", wine_run.windows_path(first), "-log",
                                            wine_run.windows_path(second)],
                                 self.claimed_wow64())
@@ -91,6 +91,38 @@ class HandOverTest(unittest.TestCase):
         self.assert_sixty_four_bit_report(first)
         self.assertEqual(bases_of(wine_run.read_report(second)),
                          ["0x%016X" % b for b in WINE_BASES] * 2)
+
+    def run_line(self, exe, rest, env_extra):
+        """Runs the program with a command line of its name in quotes, then `rest` exactly as
+        written (Wine would quote each argument its own way): the line of a batch file, which
+        cmd passes on as it stands. Returns the program's exit code."""
+        bat = os.path.join(self.tmp.name, "run.bat")
+        with open(bat, "w", newline="") as f:
+            f.write('@"%s"%s\r\n@exit /b %%errorlevel%%\r\n' % (wine_run.windows_path(exe), rest))
+        env = dict(os.environ)
+        env.update(env_extra)
+        proc = subprocess.run([wine_run.WINE, "cmd", "/c", wine_run.windows_path(bat)],
+                              cwd=self.dir, env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+        return proc.returncode
+
+    def test_odd_quoting_reaches_the_other_program_as_written(self):
+        testable = self.place(ARGS.testable)
+        self.place(ARGS.exe64, "Tolvessa64.exe")
+        top, reports = wine_run.windows_path(self.tmp.name), wine_run.windows_path(self.reports)
+        # A quoted option, a tab, blanks quoted in the middle of a path, several blanks, and a
+        # whole path in quotes: the reader makes "-log", "...\My Reports\odd one.log", "-log",
+        # "...\My Reports\two.log" of it.
+        rest = ('  "-log"\t' + top + '\\My" "Reports\\odd" "one.log   -log  "' + reports +
+                '\\two.log"\t')
+        self.assertEqual(self.run_line(testable, rest, self.claimed_wow64()), 0)
+        self.assertEqual(sorted(os.listdir(self.reports)), ["odd one.log", "two.log"])
+        self.assert_sixty_four_bit_report(self.report("odd one.log"))
+        self.assertEqual(bases_of(wine_run.read_report(self.report("two.log"))),
+                         ["0x%016X" % b for b in WINE_BASES] * 2)
+        # The other program's exit code comes back the same way: 2 for a report it cannot write.
+        rest = ' -log "' + reports + '\\no such\\x.log"'
+        self.assertEqual(self.run_line(testable, rest, self.claimed_wow64()), 2)
 
     def test_a_failing_run_of_the_other_program_gives_its_exit_code(self):
         testable = self.place(ARGS.testable)
