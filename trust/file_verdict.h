@@ -32,23 +32,27 @@ struct FileTrust {
     bool operator==(const FileTrust&) const = default;
 };
 
-// What the platform answers about one file.
+// What the platform answers about one file: WinVerifyTrust and the system's catalogs on Windows
+// (win32::Win32SignatureEngine), OpenSSL and a catalog folder on the host
+// (host::OpenSslSignatureEngine). A worker makes one engine and keeps it for all its files; an
+// engine is used by one thread at a time.
 class SignatureEngine {
   public:
     struct Answer {
-        std::uint32_t status = 0;
-        Text signer;
-        Text catalog;
+        std::uint32_t status = 0;  // the verifier's status, a trust_status code
+        Text signer;               // the signer's simple display name, where known
+        Text catalog;              // the catalog's file name, for a catalog's answer
     };
     virtual ~SignatureEngine() = default;
     // The embedded signature's check.
     virtual Answer CheckEmbedded(const Text& path) = 0;
-    // The catalog that lists the file (by its image hashes), checked; nothing when no catalog
-    // lists it.
+    // The catalog that lists the file by its image hash (digests.peSha256, digests.peSha1: the
+    // digests step's, computed before), checked; nothing when no catalog lists it.
     virtual std::optional<Answer> CheckCatalogs(const Text& path, const FileDigests& digests) = 0;
 };
 
-// Embedded first; the catalogs only when there is no embedded signature.
+// Embedded first; the catalogs only when there is no embedded signature. `digests` are the
+// file's digests from ComputeFileDigests.
 FileTrust JudgeFile(SignatureEngine& engine, const Text& path, const FileDigests& digests);
 
 }  // namespace tolvessa

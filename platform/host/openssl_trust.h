@@ -10,6 +10,13 @@
 
 namespace tolvessa::host {
 
+// A signature's check: the verifier's status and, once the signer's certificate is known, its
+// simple display name.
+struct SignatureCheck {
+    std::uint32_t status = 0;
+    Text signer;
+};
+
 class OpenSslTrustApi : public TrustApi {
   public:
     // `caBundle` names a PEM file of trusted roots; empty means the system's trust store.
@@ -25,6 +32,10 @@ class OpenSslTrustApi : public TrustApi {
     // extended key usage, when present, names code signing; a key usage, when present, allows
     // digital signatures). Otherwise the platform's code for the first check that fails.
     std::uint32_t VerifyTrust(const Text& path) override;
+    // The same check, with the name of the signer of the first entry of the table: given once
+    // the message's signature verifies, and for a signature that does not, when the message
+    // carries the signer's certificate.
+    SignatureCheck CheckEmbedded(const Text& path);
 
     std::unique_ptr<File> OpenForRead(const Text& path) override;
     std::optional<std::uint32_t> EnumerateCertificates(File& file) override;

@@ -3,14 +3,18 @@
 #include <windows.h>
 // After windows.h:
 #include <imagehlp.h>
+#include <mscat.h>
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
+#include <vector>
 
 #include "platform/win32/win32_handles.h"
+#include "trust/catalog_list.h"
 
 namespace tolvessa::win32 {
 
@@ -167,6 +171,243 @@ std::uint32_t Win32TrustApi::SimpleDisplayName(Certificate& certificate,
                                 CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
                                 buffer.empty() ? nullptr : reinterpret_cast<LPWSTR>(buffer.data()),
                                 static_cast<DWORD>(buffer.size()));
+}
+
+// ---- The signature engine ----
+
+namespace {
+
+// Runs WinVerifyTrust with the state kept (WTD_STATEACTION_VERIFY) and closes the state when it
+// goes (WTD_STATEACTION_CLOSE), whatever the verdict.
+class VerifiedTrustState {
+  public:
+    explicit VerifiedTrustState(WINTRUST_DATA& data) : data_(data) {
+        data_.dwStateAction = WTD_STATEACTION_VERIFY;
+        status_ = static_cast<std::uint32_t>(
+            ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_));
+    }
+    ~VerifiedTrustState() {
+        data_.dwStateAction = WTD_STATEACTION_CLOSE;
+        ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+    }
+    VerifiedTrustState(const VerifiedTrustState&) = delete;
+    VerifiedTrustState& operator=(const VerifiedTrustState&) = delete;
+
+    std::uint32_t Status() const { return status_; }
+
+    // The simple display name of the first signer: the leaf of its chain, or, where no chain was
+    // built, the certificate the message's stores hold for its issuer and serial number. The
+    // provider data belongs to the state and lives as long as it does.
+    Text SignerName() const {
+        CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(data_.hWVTStateData);
+        CRYPT_PROVIDER_SGNR* signer =
+            provider ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+        if (!signer)
+            return {};
+        if (signer->csCertChain > 0 && signer->pasCertChain && signer->pasCertChain[0].pCert)
+            return NameOf(signer->pasCertChain[0].pCert);
+        if (!signer->psSigner)
+            return {};
+        CERT_INFO wanted{};
+        wanted.Issuer = signer->psSigner->Issuer;
+        wanted.SerialNumber = signer->psSigner->SerialNumber;
+        for (DWORD i = 0; i < provider->chStores; ++i) {
+            const ScopedCertificate carried(::CertGetSubjectCertificateFromStore(
+                provider->pahStores[i], X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &wanted));
+            if (carried)
+                return NameOf(carried.get());
+        }
+        return {};
+    }
+
+  private:
+    static Text NameOf(const CERT_CONTEXT* certificate) {
+        const DWORD needed = ::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
+                                                  nullptr, nullptr, 0);
+        if (needed <= 1)
+            return {};
+        std::vector<wchar_t> name(needed, L'\0');
+        const DWORD written = ::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
+                                                   nullptr, name.data(), needed);
+        return written > 1 ? FromWide(name.data(), written - 1) : Text();
+    }
+
+    WINTRUST_DATA& data_;
+    GUID action_ = kGenericVerifyV2;
+    std::uint32_t status_ = 0;
+};
+
+// The common part of both checks: no UI, no revocation, nothing fetched from the network.
+WINTRUST_DATA TrustData(DWORD unionChoice) {
+    WINTRUST_DATA data{};
+    data.cbStruct = kTrustDataSize;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = unionChoice;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    return data;
+}
+
+struct CatalogAdminReleaser {
+    void operator()(HCATADMIN admin) const { ::CryptCATAdminReleaseContext(admin, 0); }
+};
+using ScopedCatalogAdmin = std::unique_ptr<void, CatalogAdminReleaser>;
+
+// A catalog context that the enumeration handed out, released with its administrator context.
+class ScopedCatalogInfo {
+  public:
+    ScopedCatalogInfo(HCATADMIN admin, HCATINFO info) : admin_(admin), info_(info) {}
+    ~ScopedCatalogInfo() {
+        if (info_)
+            ::CryptCATAdminReleaseCatalogContext(admin_, info_, 0);
+    }
+    ScopedCatalogInfo(const ScopedCatalogInfo&) = delete;
+    ScopedCatalogInfo& operator=(const ScopedCatalogInfo&) = delete;
+
+    HCATINFO get() const { return info_; }
+    // Hands the context back to the enumeration, which releases it or goes on from it: the
+    // next one (or nothing) becomes this object's.
+    void Next(BYTE* hash, DWORD size) {
+        HCATINFO previous = info_;
+        info_ = nullptr;
+        info_ = ::CryptCATAdminEnumCatalogFromHash(admin_, hash, size, 0, &previous);
+    }
+
+  private:
+    HCATADMIN admin_;
+    HCATINFO info_;
+};
+
+// Resolved at run time: CryptCATAdminAcquireContext2 (Windows 8 and later) and
+// CryptCATAdminCalcHashFromFileHandle2 (Windows 8 and later; Wine 8 has none).
+using AcquireContext2Function = BOOL(WINAPI*)(HCATADMIN*, const GUID*, PCWSTR,
+                                              PCCERT_STRONG_SIGN_PARA, DWORD);
+using CalcHash2Function = BOOL(WINAPI*)(HCATADMIN, HANDLE, DWORD*, BYTE*, DWORD);
+
+// A worker never looks at more catalogs for one hash than this.
+constexpr int kMaxCatalogsPerHash = 32;
+
+Text FileNameOf(const wchar_t* path) {
+    const Text full = FromWide(path);
+    const std::size_t slash = full.find_last_of(u"\\/");
+    return slash == Text::npos ? full : full.substr(slash + 1);
+}
+
+static_assert(offsetof(WINTRUST_CATALOG_INFO, hCatAdmin) > 0,
+              "WINTRUST_CATALOG_INFO with the catalog administrator context expected");
+
+}  // namespace
+
+struct Win32SignatureEngine::CatalogAdmins {
+    ScopedCatalogAdmin sha256;
+    ScopedCatalogAdmin sha1;
+};
+
+Win32SignatureEngine::Win32SignatureEngine() : admins_(std::make_unique<CatalogAdmins>()) {}
+
+Win32SignatureEngine::~Win32SignatureEngine() = default;
+
+SignatureEngine::Answer Win32SignatureEngine::CheckEmbedded(const Text& path) {
+    WINTRUST_FILE_INFO file{};
+    file.cbStruct = kFileInfoSize;
+    file.pcwszFilePath = Wide(path);
+    WINTRUST_DATA data = TrustData(WTD_CHOICE_FILE);
+    data.pFile = &file;
+
+    const ScopedWow64RedirectionOff redirection;
+    Answer answer;
+    {
+        const VerifiedTrustState state(data);
+        answer = {state.Status(), state.SignerName(), {}};
+    }
+    // Where the verifier stopped before it loaded the signer (Wine does so on a digest that does
+    // not match), the signer as "Verify File Signature" names it.
+    switch (answer.status) {
+        case trust_status::kTrusted:
+        case trust_status::kNoSignature:
+        case trust_status::kSubjectFormUnknown:
+        case trust_status::kFileNotFound:
+            break;
+        default:
+            if (answer.signer.empty()) {
+                Win32TrustApi command;
+                answer.signer = GetSignerName(command, path);
+            }
+            break;
+    }
+    return answer;
+}
+
+std::optional<SignatureEngine::Answer> Win32SignatureEngine::CheckCatalogs(
+    const Text& path, const FileDigests& digests) {
+    if (!acquired_) {
+        acquired_ = true;
+        HCATADMIN admin = nullptr;
+        const auto acquire2 = SystemFunction<AcquireContext2Function>(
+            L"wintrust.dll", "CryptCATAdminAcquireContext2");
+        if (acquire2 && acquire2(&admin, nullptr, L"SHA256", nullptr, 0))
+            admins_->sha256.reset(admin);
+        if (acquire2 && acquire2(&admin, nullptr, L"SHA1", nullptr, 0))
+            admins_->sha1.reset(admin);
+        if (!admins_->sha1 && ::CryptCATAdminAcquireContext(&admin, nullptr, 0))
+            admins_->sha1.reset(admin);
+    }
+
+    const ScopedWow64RedirectionOff redirection;
+    const ScopedHandle file =
+        OwnHandle(::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const auto calcHash2 =
+        SystemFunction<CalcHash2Function>(L"wintrust.dll", "CryptCATAdminCalcHashFromFileHandle2");
+
+    std::optional<Answer> first;
+    const std::array<std::pair<HCATADMIN, const Text*>, 2> lookups{
+        {{admins_->sha256.get(), &digests.peSha256}, {admins_->sha1.get(), &digests.peSha1}}};
+    for (const auto& [admin, passedIn] : lookups) {
+        if (!admin)
+            continue;
+        // The system's own hash for this context; the digests step's image hash without it.
+        std::vector<BYTE> hash(64);
+        DWORD size = static_cast<DWORD>(hash.size());
+        if (calcHash2 && file && calcHash2(admin, file.get(), &size, hash.data(), 0) &&
+            size <= hash.size()) {
+            hash.resize(size);
+        } else {
+            hash = DigestBytes(*passedIn).value_or(std::vector<BYTE>());
+        }
+        if (hash.empty())
+            continue;
+        const Text tag = DigestHex(hash);
+
+        ScopedCatalogInfo catalog(
+            admin, ::CryptCATAdminEnumCatalogFromHash(admin, hash.data(),
+                                                      static_cast<DWORD>(hash.size()), 0, nullptr));
+        for (int seen = 0; catalog.get() && seen < kMaxCatalogsPerHash; ++seen) {
+            CATALOG_INFO info{};
+            info.cbStruct = sizeof(info);
+            if (::CryptCATCatalogInfoFromContext(catalog.get(), &info, 0)) {
+                WINTRUST_CATALOG_INFO member{};
+                member.cbStruct = sizeof(member);
+                member.pcwszCatalogFilePath = info.wszCatalogFile;
+                member.pcwszMemberTag = Wide(tag);
+                member.pcwszMemberFilePath = Wide(path);
+                member.hMemberFile = file.get();
+                member.pbCalculatedFileHash = hash.data();
+                member.cbCalculatedFileHash = static_cast<DWORD>(hash.size());
+                member.hCatAdmin = admin;
+                WINTRUST_DATA data = TrustData(WTD_CHOICE_CATALOG);
+                data.pCatalog = &member;
+                const VerifiedTrustState state(data);
+                Answer answer{state.Status(), state.SignerName(), FileNameOf(info.wszCatalogFile)};
+                if (answer.status == trust_status::kTrusted)
+                    return answer;
+                if (!first)
+                    first = std::move(answer);
+            }
+            catalog.Next(hash.data(), static_cast<DWORD>(hash.size()));
+        }
+    }
+    return first;
 }
 
 }  // namespace tolvessa::win32

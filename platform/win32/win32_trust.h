@@ -1,8 +1,13 @@
 // The Windows side of the signature check: WinVerifyTrust for the verdict; imagehlp, the signed
-// message and the certificate name calls of crypt32 for the signer.
+// message and the certificate name calls of crypt32 for the signer. And the signature engine of
+// a file's row: WinVerifyTrust on its embedded signature, then the system's catalogs.
 #pragma once
 
+#include <memory>
+#include <optional>
+
 #include "trust/file_trust.h"
+#include "trust/file_verdict.h"
 
 namespace tolvessa::win32 {
 
@@ -29,6 +34,37 @@ class Win32TrustApi : public TrustApi {
         std::span<const std::uint8_t> message) override;
     // CertGetNameStringW, CERT_NAME_SIMPLE_DISPLAY_TYPE.
     std::uint32_t SimpleDisplayName(Certificate& certificate, std::span<char16_t> buffer) override;
+};
+
+// The signature engine of one worker thread. It keeps the worker's catalog administrator
+// contexts (SHA-256 and SHA-1), acquired at its first catalog look-up and released with it: a
+// worker makes one engine and keeps it, and no two threads use one engine at once. File access
+// sees the real System32 of a 64-bit system.
+class Win32SignatureEngine : public SignatureEngine {
+  public:
+    Win32SignatureEngine();
+    ~Win32SignatureEngine() override;
+    Win32SignatureEngine(const Win32SignatureEngine&) = delete;
+    Win32SignatureEngine& operator=(const Win32SignatureEngine&) = delete;
+
+    // WinVerifyTrust(WINTRUST_ACTION_GENERIC_VERIFY_V2) on the file by its path: no UI, no
+    // revocation checks, no network retrieval; the state verified, the signer's name read from
+    // its provider data (the first signer's certificate), the state closed. A signature that
+    // fails without a signer in the provider data is named as GetSignerName names it.
+    Answer CheckEmbedded(const Text& path) override;
+
+    // The catalogs that list the file: with the SHA-256 context, then the SHA-1 one, the file's
+    // hash for that context (CryptCATAdminCalcHashFromFileHandle2 where the system has it, else
+    // the image hash in `digests`) is looked up with CryptCATAdminEnumCatalogFromHash, and each
+    // catalog found is checked by WinVerifyTrust in catalog mode (the hash as the member tag, in
+    // upper-case hex); the first catalog that passes, else the first found. Nothing when no
+    // catalog lists the file or no catalog context can be had.
+    std::optional<Answer> CheckCatalogs(const Text& path, const FileDigests& digests) override;
+
+  private:
+    struct CatalogAdmins;
+    std::unique_ptr<CatalogAdmins> admins_;
+    bool acquired_ = false;
 };
 
 }  // namespace tolvessa::win32
