@@ -120,6 +120,8 @@ TEST(VersionInfoTest, EmptyPathMakesNoCall) {
     EXPECT_EQ(GetFileCompanyName(api, u""), u"");
     EXPECT_EQ(GetFileDescription(api, u""), u"");
     EXPECT_EQ(GetFileProductVersion(api, u""), u"");
+    EXPECT_EQ(GetFileOriginalFilename(api, u""), u"");
+    EXPECT_EQ(GetFileVersionString(api, u""), u"");
     EXPECT_EQ(api.CallCount(), 0u);
 }
 
@@ -268,6 +270,8 @@ TEST(VersionInfoTest, GettersDropBlankOnlyStringsAndKeepTheRest) {
         {u"CompanyName", &GetFileCompanyName},
         {u"FileDescription", &GetFileDescription},
         {u"ProductVersion", &GetFileProductVersion},
+        {u"OriginalFileName", &GetFileOriginalFilename},
+        {u"FileVersion", &GetFileVersionString},
     };
     for (const auto& [key, getter] : getters) {
         for (const Case& c : cases) {
