@@ -124,6 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(!TrimBlanks(rule.fileName).empty());
     }
 
+    if (read.rules.empty())
+        return 0;
     VulnerableLists lists;
     const ListLoadReport report = lists.Load(bytes, u"fuzz.xml", ListFormat::kSiPolicy);
     FUZZ_CHECK(report.error.empty() && report.entries == read.rules.size());
@@ -154,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Written back and read again, as UTF-8 and as UTF-16: the same rules.
-    if (!read.rules.empty()) {
+    {
         const std::string again = Written(read.rules);
         const SiPolicyRead reread = ReadSiPolicy(
             std::span(reinterpret_cast<const std::uint8_t*>(again.data()), again.size()));
