@@ -90,8 +90,9 @@ class CsvCursor {
     std::size_t at_ = 0;
 };
 
+// Without the characters of code 0x20 and below around it, as TrimBlanks does for text.
 std::string_view TrimAscii(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
     while (!text.empty() && blank(text.front()))
         text.remove_prefix(1);
     while (!text.empty() && blank(text.back()))
