@@ -60,19 +60,19 @@ class CsvCursor {
     void Quoted(std::string& cell, CsvRecord& record) {
         ++at_;
         for (;;) {
-            if (at_ >= data_.size()) {
+            const std::size_t quote = data_.find('"', at_);
+            if (quote == std::string_view::npos) {
+                cell.append(data_.substr(at_));
+                at_ = data_.size();
                 record.malformed = true;  // never closed: it ran to the end of the data
                 return;
             }
-            const char c = data_[at_++];
-            if (c != '"') {
-                cell.push_back(c);
-            } else if (at_ < data_.size() && data_[at_] == '"') {
-                cell.push_back('"');
-                ++at_;
-            } else {
+            cell.append(data_.substr(at_, quote - at_));
+            at_ = quote + 1;
+            if (at_ >= data_.size() || data_[at_] != '"')
                 break;
-            }
+            cell.push_back('"');
+            ++at_;
         }
         if (at_ < data_.size() && !IsCellEnd(data_[at_]))
             record.malformed = true;  // text after the closing quote
@@ -80,8 +80,9 @@ class CsvCursor {
 
     // The rest of a cell up to a separator or a line end; quotes here stand for themselves.
     void Unquoted(std::string& cell) {
-        while (at_ < data_.size() && !IsCellEnd(data_[at_]))
-            cell.push_back(data_[at_++]);
+        const std::size_t end = std::min(data_.find_first_of(",\r\n", at_), data_.size());
+        cell.append(data_.substr(at_, end - at_));
+        at_ = end;
     }
 
     static bool IsCellEnd(char c) { return c == ',' || c == '\r' || c == '\n'; }

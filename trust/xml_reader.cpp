@@ -300,7 +300,8 @@ class Parser {
                 if (!Reference(ignored))
                     return false;
             } else {
-                ++at_;
+                // Character data, up to the next markup or reference.
+                at_ = std::min(text_.find_first_of(u"<&", at_), text_.size());
             }
         }
     }
