@@ -11,7 +11,7 @@
 #   --fork JOBS   run each target in JOBS processes at once (libFuzzer's fork mode); the
 #                 executions and the time are those of all of them together
 #   TARGET        module_table, kernel_path, pe_version, cmd_line, certificate_table,
-#                 image_hash, catalog
+#                 image_hash, catalog, loldrivers_csv, sipolicy
 #                 (default: every target the build has)
 #
 # The seeds in fuzz/corpus/<target> and the inputs in fuzz/regressions/<target> are read first;
@@ -58,7 +58,9 @@ cmake --build "$build" --target "${targets[@]/#/fuzz_}" >/dev/null || exit 2
 # Inputs longer than this add nothing but time: a command line of 512 characters already has
 # room for every case, a table of 7 entries (in either layout) for every mix of whole, cut and
 # claimed entries, an image of 8 KiB (twice the largest seed) for its headers, a resource
-# directory, version data and a certificate table. Every byte more is hashed, written and read again on each run.
+# directory, version data and a certificate table, 8 KiB of a vulnerable-driver list (three times
+# the CSV seed) or of a policy (its UTF-16 seed has 7.5 KiB). Every byte more is hashed, written
+# and read again on each run.
 max_len() {
     case "$1" in
         cmd_line) echo 1024 ;;

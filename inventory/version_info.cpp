@@ -138,4 +138,12 @@ Text GetFileProductVersion(VersionApi& api, const Text& path) {
     return Meaningful(ReadFileVersionInfo(api, path).fProductVersion);
 }
 
+Text GetFileOriginalFilename(VersionApi& api, const Text& path) {
+    return Meaningful(ReadFileVersionInfo(api, path).fOriginalFileName);
+}
+
+Text GetFileVersionString(VersionApi& api, const Text& path) {
+    return Meaningful(ReadFileVersionInfo(api, path).fFileVersion);
+}
+
 }  // namespace tolvessa

@@ -68,6 +68,10 @@ TFileVersionInfo ReadFileVersionInfo(VersionApi& api, const Text& path);
 Text GetFileCompanyName(VersionApi& api, const Text& path);
 Text GetFileDescription(VersionApi& api, const Text& path);
 Text GetFileProductVersion(VersionApi& api, const Text& path);
+// The name the file was built under, as code-integrity rules name files.
+Text GetFileOriginalFilename(VersionApi& api, const Text& path);
+// The FileVersion string (not the binary version of the fixed part).
+Text GetFileVersionString(VersionApi& api, const Text& path);
 
 // "\StringFileInfo\" + language and code page as 4+4 uppercase hex digits + "\" + key.
 Text StringFileInfoPath(std::uint16_t language, std::uint16_t codePage, TextView key);

@@ -2,6 +2,19 @@
 
 namespace tolvessa {
 
+int CombineExitFlags(bool tableUnread, bool reportUnwritten, bool vulnerableDriverLoaded,
+                     bool vulnerableListUnread) {
+    return (tableUnread ? kExitModuleTableUnread : 0) |
+           (reportUnwritten ? kExitReportUnwritten : 0) |
+           (vulnerableDriverLoaded ? kExitVulnerableDriverLoaded : 0) |
+           (vulnerableListUnread ? kExitVulnerableListUnread : 0);
+}
+
+int LogModeOutcome::ExitCode() const {
+    return CombineExitFlags(tableUnread, reportUnwritten, vulnerableDriverLoaded,
+                            vulnerableListUnread);
+}
+
 LogModeOutcome RunLogMode(const LogModeActions& actions) {
     static constexpr TextView kLogSwitch = u"-log";
     LogModeOutcome outcome;

@@ -21,22 +21,31 @@ struct LogModeActions {
     std::function<void()> close;  // asks the window to close
 };
 
-// The process exit codes of an unattended run; both failures together give 3.
+// The process exit code of an unattended run is a set of bit flags, one per thing that went
+// wrong or was found, so every combination reads back without doubt: 3 already meant "both
+// failures" before the vulnerable-driver lists came, so a match could not take 3 and takes a
+// bit of its own.
 inline constexpr int kExitModuleTableUnread = 1;
 inline constexpr int kExitReportUnwritten = 2;
+inline constexpr int kExitVulnerableDriverLoaded = 4;  // a loaded driver is on a list
+inline constexpr int kExitVulnerableListUnread = 8;    // a list named could not be read
 
 // What an unattended run came to, over all of its rounds.
 struct LogModeOutcome {
-    bool found = false;            // any "-log" at all: the run was unattended
-    bool tableUnread = false;      // some round could not read the module table
-    bool reportUnwritten = false;  // some round wrote no report
+    bool found = false;                   // any "-log" at all: the run was unattended
+    bool tableUnread = false;             // some round could not read the module table
+    bool reportUnwritten = false;         // some round wrote no report
+    bool vulnerableDriverLoaded = false;  // some row matched a vulnerable-driver list
+    bool vulnerableListUnread = false;    // some list named on the command line was unreadable
+                                          // or malformed as a whole
 
-    // 0 when every round read the table and wrote its report.
-    int ExitCode() const {
-        return (tableUnread ? kExitModuleTableUnread : 0) |
-               (reportUnwritten ? kExitReportUnwritten : 0);
-    }
+    // 0 when every round read the table and wrote its report and no list found anything.
+    int ExitCode() const;
 };
+
+// The exit code of these findings: the flags above, or-ed.
+int CombineExitFlags(bool tableUnread, bool reportUnwritten, bool vulnerableDriverLoaded,
+                     bool vulnerableListUnread);
 
 // Goes through the arguments once, in order. Each argument that is exactly "-log" scans, writes
 // the report into the argument after it (the empty text when there is none, which writes no

@@ -187,6 +187,20 @@ TEST_F(PeVersionTest, GettersOverEveryFixture) {
     }
 }
 
+// The strings block rules name files by: the resource spells the key "OriginalFilename", the
+// getter asks for "OriginalFileName".
+TEST_F(PeVersionTest, OriginalFilenameAndFileVersionStringOfARealImage) {
+    for (const char* kind : kKinds) {
+        SCOPED_TRACE(kind);
+        const Text basic = FixturePath(std::string("version_basic_") + kind);
+        EXPECT_EQ(GetFileOriginalFilename(api_, basic), u"fixture.sys");
+        EXPECT_EQ(GetFileVersionString(api_, basic), u"10.0.19041.1 (WinBuild.160101.0800)");
+        const Text none = FixturePath(std::string("no_version_") + kind);
+        EXPECT_EQ(GetFileOriginalFilename(api_, none), u"");
+        EXPECT_EQ(GetFileVersionString(api_, none), u"");
+    }
+}
+
 TEST_F(PeVersionTest, ReadsAllTenStringsMatchingKeysWithoutRegardToCase) {
     for (const char* kind : kKinds) {
         SCOPED_TRACE(kind);

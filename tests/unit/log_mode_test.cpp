@@ -164,5 +164,48 @@ INSTANTIATE_TEST_SUITE_P(
             "both_in_different_rounds", {u"-log", u"a.log", u"-log", u"b.log"}, {1}, {"b.log"}, 3}),
     [](const auto& param) { return std::string(param.param.name); });
 
+// Every finding is a bit of its own: each of the sixteen combinations gives a distinct code, and
+// each flag reads back from it alone.
+TEST(ExitFlagsTest, EveryCombinationReadsBackUnambiguously) {
+    std::vector<int> seen;
+    for (int mask = 0; mask < 16; ++mask) {
+        const bool tableUnread = (mask & 1) != 0;
+        const bool reportUnwritten = (mask & 2) != 0;
+        const bool driverLoaded = (mask & 4) != 0;
+        const bool listUnread = (mask & 8) != 0;
+        const int code = CombineExitFlags(tableUnread, reportUnwritten, driverLoaded, listUnread);
+        SCOPED_TRACE(mask);
+        EXPECT_EQ((code & kExitModuleTableUnread) != 0, tableUnread);
+        EXPECT_EQ((code & kExitReportUnwritten) != 0, reportUnwritten);
+        EXPECT_EQ((code & kExitVulnerableDriverLoaded) != 0, driverLoaded);
+        EXPECT_EQ((code & kExitVulnerableListUnread) != 0, listUnread);
+        EXPECT_EQ(code & ~15, 0);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), code), 0);
+        seen.push_back(code);
+
+        LogModeOutcome outcome;
+        outcome.tableUnread = tableUnread;
+        outcome.reportUnwritten = reportUnwritten;
+        outcome.vulnerableDriverLoaded = driverLoaded;
+        outcome.vulnerableListUnread = listUnread;
+        EXPECT_EQ(outcome.ExitCode(), code);
+    }
+    // The codes the README's table names.
+    EXPECT_EQ(CombineExitFlags(true, true, false, false), 3);
+    EXPECT_EQ(CombineExitFlags(false, false, true, false), 4);
+    EXPECT_EQ(CombineExitFlags(false, false, false, true), 8);
+    EXPECT_EQ(CombineExitFlags(false, true, true, true), 14);
+}
+
+// The list findings are the caller's to set: a run over the command line sets neither.
+TEST(ExitFlagsTest, LogModeAloneSetsNoListFlag) {
+    Recorder recorder;
+    const std::vector<Text> args = {u"-log", u"a.log"};
+    const LogModeOutcome outcome = RunLogMode(recorder.Over(args));
+    EXPECT_FALSE(outcome.vulnerableDriverLoaded);
+    EXPECT_FALSE(outcome.vulnerableListUnread);
+    EXPECT_EQ(outcome.ExitCode(), 0);
+}
+
 }  // namespace
 }  // namespace tolvessa
