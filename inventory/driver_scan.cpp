@@ -33,6 +33,7 @@ bool DriverList::Clear() {
         return false;
     rows_.clear();
     digests_.clear();
+    findings_.clear();
     if (listener_.cleared)
         listener_.cleared();
     return true;
@@ -41,6 +42,7 @@ bool DriverList::Clear() {
 void DriverList::Append(DriverRow row) {
     rows_.push_back(std::move(row));
     digests_.emplace_back();
+    findings_.emplace_back();
     if (listener_.rowAppended)
         listener_.rowAppended(rows_.size() - 1);
 }
@@ -51,6 +53,22 @@ void DriverList::SetDigests(std::size_t index, FileDigests digests) {
     digests_[index] = std::move(digests);
     if (listener_.digestsChanged)
         listener_.digestsChanged(index);
+}
+
+void DriverList::SetFindings(std::size_t index, RowFindings findings) {
+    if (index >= findings_.size())
+        return;
+    findings_[index] = std::move(findings);
+    if (listener_.digestsChanged)
+        listener_.digestsChanged(index);
+}
+
+bool DriverList::AnyVulnerable() const {
+    for (const RowFindings& findings : findings_) {
+        if (!findings.vulnerable.empty())
+            return true;
+    }
+    return false;
 }
 
 DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path,

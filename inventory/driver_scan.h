@@ -12,6 +12,7 @@
 #include "inventory/kernel_path.h"
 #include "inventory/md5.h"
 #include "inventory/module_snapshot.h"
+#include "inventory/row_findings.h"
 #include "inventory/text.h"
 #include "inventory/version_info.h"
 
@@ -70,6 +71,7 @@ class DriverList {
     struct Listener {
         std::function<void(std::size_t index)> rowAppended;
         std::function<void()> cleared;
+        // The row's digests or findings were set.
         std::function<void(std::size_t index)> digestsChanged;
     };
 
@@ -81,6 +83,13 @@ class DriverList {
     const FileDigests& Digests(std::size_t index) const { return digests_[index]; }
     // Sets them for a row of the list; an index past the end is ignored.
     void SetDigests(std::size_t index, FileDigests digests);
+
+    // The row's signature verdict and vulnerable-list matches: none until they are set.
+    const RowFindings& Findings(std::size_t index) const { return findings_[index]; }
+    // Sets them for a row of the list; an index past the end is ignored.
+    void SetFindings(std::size_t index, RowFindings findings);
+    // True when some row matched a vulnerable-driver list.
+    bool AnyVulnerable() const;
 
     // True while a scan is adding rows.
     bool Scanning() const { return scanning_; }
@@ -96,6 +105,7 @@ class DriverList {
 
     std::vector<DriverRow> rows_;
     std::vector<FileDigests> digests_;
+    std::vector<RowFindings> findings_;
     bool scanning_ = false;
     Listener listener_;
 };

@@ -130,6 +130,16 @@ std::string ModuleJson(const ModuleRecord& record, const std::string& indent) {
 
 }  // namespace
 
+std::vector<ModuleRecord> ModuleRecords(const DriverList& list) {
+    std::vector<ModuleRecord> records;
+    records.reserve(list.Count());
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        const RowFindings& findings = list.Findings(i);
+        records.push_back({list.Row(i), list.Digests(i), findings.trust, findings.vulnerable});
+    }
+    return records;
+}
+
 const std::array<TextView, kExportColumnCount> kExportColumnCaptions = [] {
     std::array<TextView, kExportColumnCount> captions{};
     std::size_t at = 0;

@@ -23,6 +23,9 @@ struct ModuleRecord {
     std::vector<VulnerableMatch> vulnerable;  // the row's matches in the vulnerable lists
 };
 
+// Every row of the list with its digests and findings.
+std::vector<ModuleRecord> ModuleRecords(const DriverList& list);
+
 // The ten columns of the list, the five digests, "Signature", "Signer", "Catalog",
 // "Known Vulnerable".
 inline constexpr std::size_t kExportColumnCount = kColumnCount + kDigestColumnCount + 4;

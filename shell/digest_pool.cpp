@@ -9,10 +9,22 @@ unsigned DefaultDigestWorkers() {
 }
 
 DigestPool::DigestPool(unsigned workers, Compute compute, Ready ready)
-    : compute_(std::move(compute)), ready_(std::move(ready)) {
+    : DigestPool(
+          workers,
+          [compute = std::move(compute)]() -> Work {
+              return [compute](const Text& path, FactsWanted) {
+                  FileFacts facts;
+                  facts.digests = compute(path);
+                  return facts;
+              };
+          },
+          std::move(ready)) {}
+
+DigestPool::DigestPool(unsigned workers, MakeWork makeWork, Ready ready)
+    : makeWork_(std::move(makeWork)), ready_(std::move(ready)) {
     workers_.reserve(std::max(1u, workers));
     for (unsigned i = 0; i < std::max(1u, workers); ++i)
-        workers_.emplace_back([this] { Work(); });
+        workers_.emplace_back([this] { RunWorker(); });
 }
 
 DigestPool::~DigestPool() {
@@ -27,10 +39,10 @@ DigestPool::~DigestPool() {
         worker.join();
 }
 
-void DigestPool::Submit(std::size_t row, Text path) {
+void DigestPool::Submit(std::size_t row, Text path, FactsWanted wanted) {
     {
         const std::lock_guard lock(mutex_);
-        jobs_.push_back({generation_, row, std::move(path)});
+        jobs_.push_back({generation_, row, std::move(path), wanted});
     }
     wake_.notify_one();
 }
@@ -56,7 +68,9 @@ void DigestPool::WaitIdle() {
     idle_.wait(lock, [&] { return generation_ != generation || (jobs_.empty() && running_ == 0); });
 }
 
-void DigestPool::Work() {
+void DigestPool::RunWorker() {
+    // Made before the lock is taken: making it may take its time (a catalog context).
+    const Work work = makeWork_();
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
@@ -66,11 +80,13 @@ void DigestPool::Work() {
         jobs_.pop_front();
         ++running_;
         lock.unlock();
-        FileDigests digests = compute_(job.path);
+        DigestResult result;
+        static_cast<FileFacts&>(result) = work(job.path, job.wanted);
+        result.row = job.row;
         lock.lock();
         const bool current = job.generation == generation_ && !stopping_;
         if (current)
-            results_.push_back({job.row, std::move(digests)});
+            results_.push_back(std::move(result));
         if (current && ready_) {
             // Woken outside the lock: the callback may take its time posting.
             lock.unlock();

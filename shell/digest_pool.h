@@ -1,6 +1,8 @@
-// The file digests beyond MD5, computed off the window's thread: a few worker threads take
-// (row, path) jobs, compute the digests and queue the results; the window's thread is woken to
-// take them and put them in their rows. The workers never touch the list or a window.
+// What is learnt of a listed file beyond its row, computed off the window's thread: a few worker
+// threads take (row, path) jobs, compute the digests beyond MD5, then (as asked) the verdict on
+// the file's signature and the version strings the vulnerable-driver lists match on, and queue
+// the results; the window's thread is woken to take them and put them in their rows. The
+// workers never touch the list or a window.
 #pragma once
 
 #include <condition_variable>
@@ -8,16 +10,30 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "inventory/file_digests.h"
+#include "inventory/row_findings.h"
 
 namespace tolvessa {
 
-struct DigestResult {
-    std::size_t row = 0;
+// What a job asks beyond the digests, which every job computes.
+struct FactsWanted {
+    bool verdict = false;   // the signature's verdict (after the digests: catalogs need them)
+    bool identity = false;  // the OriginalFilename and FileVersion version strings
+};
+
+struct FileFacts {
     FileDigests digests;
+    std::optional<FileTrust> trust;  // when the verdict was asked for
+    Text originalFilename;           // when the identity was asked for
+    Text fileVersion;
+};
+
+struct DigestResult : FileFacts {
+    std::size_t row = 0;
 };
 
 // One worker per core, at least one.
@@ -26,11 +42,17 @@ unsigned DefaultDigestWorkers();
 class DigestPool {
   public:
     using Compute = std::function<FileDigests(const Text& path)>;
+    // The work of one worker thread: made on that thread when it starts and kept until it ends,
+    // so whatever it holds (a catalog context, a verifier's state) belongs to that worker alone.
+    using Work = std::function<FileFacts(const Text& path, FactsWanted wanted)>;
+    using MakeWork = std::function<Work()>;
     // Called on a worker thread after a result was queued: it may only wake the thread that
     // takes the results (post a message), never do the work itself.
     using Ready = std::function<void()>;
 
+    // Workers that compute the digests alone, whatever a job asks.
     DigestPool(unsigned workers, Compute compute, Ready ready);
+    DigestPool(unsigned workers, MakeWork makeWork, Ready ready);
     // Drops the jobs not started and waits for the running ones: no worker outlives the pool,
     // and no result is delivered after it.
     ~DigestPool();
@@ -38,7 +60,7 @@ class DigestPool {
     DigestPool& operator=(const DigestPool&) = delete;
 
     // Queues the digests of the file behind `row` of the current list.
-    void Submit(std::size_t row, Text path);
+    void Submit(std::size_t row, Text path, FactsWanted wanted = {});
     // The list is about to be emptied: the jobs not started are dropped, and the results of the
     // ones running or queued are never handed out.
     void Cancel();
@@ -53,10 +75,11 @@ class DigestPool {
         std::uint64_t generation;
         std::size_t row;
         Text path;
+        FactsWanted wanted;
     };
-    void Work();
+    void RunWorker();
 
-    Compute compute_;
+    MakeWork makeWork_;
     Ready ready_;
     std::mutex mutex_;
     std::condition_variable wake_;  // a job was queued, or the pool ends

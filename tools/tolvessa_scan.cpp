@@ -115,8 +115,8 @@ int main(int argc, char** argv) {
                 pool.Submit(i, list.Row(i)[tolvessa::kImageName]);
         }
         pool.WaitIdle();
-        for (tolvessa::DigestResult& digests : pool.TakeResults())
-            list.SetDigests(digests.row, std::move(digests.digests));
+        for (tolvessa::DigestResult& done : pool.TakeResults())
+            list.SetDigests(done.row, std::move(done.digests));
     }
     for (std::size_t i = 0; i < list.Count(); ++i) {
         const tolvessa::DriverRow& row = list.Row(i);

@@ -6,17 +6,10 @@
 #include <optional>
 
 #include "inventory/file_digests.h"
+#include "inventory/row_findings.h"
 #include "inventory/text.h"
 
 namespace tolvessa {
-
-enum class SignatureVerdict : std::uint8_t {
-    kEmbedded,   // a valid embedded signature
-    kCatalog,    // the image hash is a member of a catalog whose signature is valid
-    kUnsigned,   // neither
-    kInvalid,    // a signature is there, but the digest does not match or it does not verify
-    kUntrusted,  // it verifies, but its chain ends at no trusted root or may not sign code
-};
 
 // "Embedded", "Catalog", "Unsigned", "Invalid", "Untrusted".
 TextView VerdictText(SignatureVerdict verdict);
@@ -24,13 +17,6 @@ TextView VerdictText(SignatureVerdict verdict);
 // The verdict of one verifier answer (the platform's status codes, see trust_status); nothing
 // for "there is no signature of this kind".
 std::optional<SignatureVerdict> VerdictOfStatus(std::uint32_t status, SignatureVerdict valid);
-
-struct FileTrust {
-    SignatureVerdict verdict = SignatureVerdict::kUnsigned;
-    Text signer;   // the signer's simple display name
-    Text catalog;  // the catalog's file name, for kCatalog
-    bool operator==(const FileTrust&) const = default;
-};
 
 // What the platform answers about one file: WinVerifyTrust and the system's catalogs on Windows
 // (win32::Win32SignatureEngine), OpenSSL and a catalog folder on the host

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "inventory/file_digests.h"
+#include "inventory/row_findings.h"
 #include "inventory/text.h"
 
 namespace tolvessa {
@@ -81,8 +82,6 @@ SiPolicyRead ReadSiPolicy(std::span<const std::uint8_t> bytes);
 
 // ---- The lists together ----
 
-enum class ListFormat : std::uint8_t { kLolDriversCsv, kSiPolicy };
-
 // The format of a list from its first characters: an XML document (after a byte-order mark and
 // white space) is a policy, anything else is taken for the CSV list.
 ListFormat DetectListFormat(std::span<const std::uint8_t> bytes);
@@ -102,19 +101,6 @@ struct FileIdentity {
 // The identity of a row's file: its MD5 cell, its digests, its version strings.
 FileIdentity MakeFileIdentity(const Text& md5, const FileDigests& digests, Text originalFilename,
                               Text fileVersion);
-
-enum class MatchedBy : std::uint8_t { kFileHash, kImageHash, kNameAndVersion };
-enum class MatchedAlgorithm : std::uint8_t { kNone, kMd5, kSha1, kSha256 };
-
-struct VulnerableMatch {
-    Text source;  // the name the list was loaded under
-    ListFormat format = ListFormat::kLolDriversCsv;
-    Text id;        // the LOLDrivers Id, or the policy rule's ID
-    Text category;  // the LOLDrivers Category; empty for policy rules
-    MatchedBy by = MatchedBy::kFileHash;
-    MatchedAlgorithm algorithm = MatchedAlgorithm::kNone;  // kNone for name and version
-    bool operator==(const VulnerableMatch&) const = default;
-};
 
 // "LOLDrivers" or "SiPolicy".
 TextView ListFormatText(ListFormat format);

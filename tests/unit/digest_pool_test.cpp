@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace tolvessa {
 namespace {
@@ -158,6 +159,52 @@ TEST(DigestPoolTest, WaitIdleReturnsAtOnceWithoutWorkAndAtLeastOneWorkerRuns) {
     const auto got = Collect(pool);
     EXPECT_EQ(got, (std::map<std::size_t, Text>{{3, u"x"}}));
     EXPECT_GE(DefaultDigestWorkers(), 1u);
+}
+
+// Each worker makes its own work on its own thread and keeps it for every job it takes; each job
+// gets what it asked for, on the same worker's work.
+TEST(DigestPoolTest, EachWorkerMakesItsWorkOnceOnItsOwnThreadAndJobsGetWhatTheyAsk) {
+    std::mutex mutex;
+    std::map<std::thread::id, int> made;  // by the thread that made it
+    {
+        DigestPool pool(
+            3,
+            [&]() -> DigestPool::Work {
+                const std::thread::id maker = std::this_thread::get_id();
+                {
+                    const std::lock_guard lock(mutex);
+                    ++made[maker];
+                }
+                return [maker](const Text& path, FactsWanted wanted) {
+                    EXPECT_EQ(std::this_thread::get_id(), maker);
+                    FileFacts facts;
+                    facts.digests.sha1 = path;
+                    if (wanted.verdict)
+                        facts.trust = FileTrust{SignatureVerdict::kCatalog, u"S", path};
+                    if (wanted.identity)
+                        facts.originalFilename = path + u".orig";
+                    return facts;
+                };
+            },
+            nullptr);
+        for (std::size_t row = 0; row < 60; ++row)
+            pool.Submit(row, PathOf(row), FactsWanted{row % 2 == 0, row % 3 == 0});
+        pool.WaitIdle();
+        const std::vector<DigestResult> results = pool.TakeResults();
+        ASSERT_EQ(results.size(), 60u);
+        for (const DigestResult& r : results) {
+            SCOPED_TRACE(r.row);
+            EXPECT_EQ(r.digests.sha1, PathOf(r.row));
+            EXPECT_EQ(r.trust.has_value(), r.row % 2 == 0);
+            if (r.trust) {
+                EXPECT_EQ(r.trust->catalog, PathOf(r.row));
+            }
+            EXPECT_EQ(r.originalFilename, r.row % 3 == 0 ? PathOf(r.row) + u".orig" : Text());
+        }
+    }
+    EXPECT_EQ(made.size(), 3u);
+    for (const auto& [thread, count] : made)
+        EXPECT_EQ(count, 1);
 }
 
 }  // namespace

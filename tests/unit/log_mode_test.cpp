@@ -184,6 +184,7 @@ TEST(ExitFlagsTest, EveryCombinationReadsBackUnambiguously) {
         seen.push_back(code);
 
         LogModeOutcome outcome;
+        outcome.found = true;
         outcome.tableUnread = tableUnread;
         outcome.reportUnwritten = reportUnwritten;
         outcome.vulnerableDriverLoaded = driverLoaded;
@@ -197,7 +198,7 @@ TEST(ExitFlagsTest, EveryCombinationReadsBackUnambiguously) {
     EXPECT_EQ(CombineExitFlags(false, true, true, true), 14);
 }
 
-// The list findings are the caller's to set: a run over the command line sets neither.
+// Without lists there is nothing to find in them: neither list flag is set.
 TEST(ExitFlagsTest, LogModeAloneSetsNoListFlag) {
     Recorder recorder;
     const std::vector<Text> args = {u"-log", u"a.log"};
@@ -206,6 +207,151 @@ TEST(ExitFlagsTest, LogModeAloneSetsNoListFlag) {
     EXPECT_FALSE(outcome.vulnerableListUnread);
     EXPECT_EQ(outcome.ExitCode(), 0);
 }
+
+// Actions for the lists and the exports too, written down in order. Lists whose names are in
+// `unreadableLists` fail to load, exports to names in `unwritable` fail; `vulnerable` is what the
+// list holds after the rows are completed.
+struct FullRecorder : Recorder {
+    std::vector<std::string> unreadableLists;
+    std::vector<Text> besideProgram;
+    bool vulnerable = false;
+
+    LogModeActions Over(const std::vector<Text>& args) {
+        LogModeActions a = Recorder::Over(args);
+        a.defaultLists = [this] { return besideProgram; };
+        a.loadList = [this](const Text& name, bool unattended) {
+            const std::string file = TextToUtf8(name);
+            actions.push_back(std::string(unattended ? "load quietly " : "load ") + file);
+            return std::find(unreadableLists.begin(), unreadableLists.end(), file) ==
+                   unreadableLists.end();
+        };
+        a.completeRows = [this] { actions.push_back("complete"); };
+        a.writeExport = [this](ExportKind kind, const Text& name) {
+            const std::string file = TextToUtf8(name);
+            actions.push_back((kind == ExportKind::kCsv ? "csv " : "json ") + file);
+            return !file.empty() &&
+                   std::find(unwritable.begin(), unwritable.end(), file) == unwritable.end();
+        };
+        a.anyVulnerable = [this] { return vulnerable; };
+        return a;
+    }
+};
+
+struct FullCase {
+    const char* name;
+    std::vector<Text> args;
+    std::vector<Text> besideProgram;
+    std::vector<std::string> unreadableLists;
+    std::vector<std::string> unwritable;
+    std::vector<int> unreadRounds;
+    bool vulnerable;
+    std::vector<std::string> actions;
+    int exitCode;
+};
+
+class LogModeExportTest : public ::testing::TestWithParam<FullCase> {};
+
+TEST_P(LogModeExportTest, ListsFirstThenRoundsThenEachExportOnce) {
+    const FullCase& c = GetParam();
+    FullRecorder recorder;
+    recorder.besideProgram = c.besideProgram;
+    recorder.unreadableLists = c.unreadableLists;
+    recorder.unwritable = c.unwritable;
+    recorder.unreadRounds = c.unreadRounds;
+    recorder.vulnerable = c.vulnerable;
+    const LogModeOutcome outcome = RunLogMode(recorder.Over(c.args));
+    EXPECT_EQ(recorder.actions, c.actions);
+    EXPECT_EQ(outcome.ExitCode(), c.exitCode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LogModeExportTest,
+    ::testing::Values(
+        FullCase{"csv_alone_scans_completes_writes_and_closes",
+                 {u"-csv", u"a.csv"},
+                 {},
+                 {},
+                 {},
+                 {},
+                 false,
+                 {"scan", "complete", "csv a.csv", "pause 1000", "close"},
+                 0},
+        FullCase{"exports_after_the_last_round_each_once",
+                 {u"-json", u"a.json", u"-log", u"a.log", u"-csv", u"a.csv", u"-log", u"b.log"},
+                 {},
+                 {},
+                 {},
+                 {},
+                 false,
+                 {"scan", "write a.log", "pause 1000", "close", "scan", "write b.log", "pause 1000",
+                  "close", "complete", "json a.json", "csv a.csv"},
+                 0},
+        FullCase{"a_switch_is_a_switch_wherever_it_stands_as_with_log",
+                 {u"-csv", u"-log", u"-json"},
+                 {},
+                 {},
+                 {},
+                 {},
+                 false,
+                 {"scan", "write -json", "pause 1000", "close", "complete", "csv -log", "json "},
+                 2},
+        FullCase{"lists_beside_the_program_then_named_ones_before_the_scan",
+                 {u"-vulnlist", u"b.xml", u"-log", u"r.log", u"-vulnlist", u"c.csv"},
+                 {u"beside.csv"},
+                 {},
+                 {},
+                 {},
+                 true,
+                 {"load quietly beside.csv", "load quietly b.xml", "load quietly c.csv", "scan",
+                  "write r.log", "pause 1000", "close", "complete"},
+                 4},
+        FullCase{"an_unreadable_list_is_a_flag_and_the_others_still_count",
+                 {u"-vulnlist", u"bad.csv", u"-vulnlist", u"good.csv", u"-json", u"o.json"},
+                 {},
+                 {"bad.csv"},
+                 {},
+                 {},
+                 true,
+                 {"load quietly bad.csv", "load quietly good.csv", "scan", "complete",
+                  "json o.json", "pause 1000", "close"},
+                 12},
+        FullCase{"no_list_read_means_no_match_asked",
+                 {u"-vulnlist", u"bad.csv", u"-log", u"r.log"},
+                 {},
+                 {"bad.csv"},
+                 {},
+                 {},
+                 true,
+                 {"load quietly bad.csv", "scan", "write r.log", "pause 1000", "close"},
+                 8},
+        FullCase{"an_unwritten_export_is_an_unwritten_report",
+                 {u"-csv", u"x.csv", u"-json", u"y.json"},
+                 {},
+                 {},
+                 {"x.csv"},
+                 {},
+                 false,
+                 {"scan", "complete", "csv x.csv", "json y.json", "pause 1000", "close"},
+                 2},
+        FullCase{"an_unread_table_completes_no_rows_but_writes_the_files",
+                 {u"-csv", u"x.csv"},
+                 {},
+                 {},
+                 {},
+                 {1},
+                 false,
+                 {"scan", "csv x.csv", "pause 1000", "close"},
+                 1},
+        FullCase{"interactive_run_loads_lists_with_messages_and_ends_with_0",
+                 {u"-vulnlist", u"bad.csv"},
+                 {u"beside.xml"},
+                 {"bad.csv"},
+                 {},
+                 {},
+                 false,
+                 {"load beside.xml", "load bad.csv"},
+                 0}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace tolvessa

@@ -1,0 +1,38 @@
+#include "shell/file_facts.h"
+
+namespace tolvessa {
+
+FileFacts GatherFileFacts(FileContentApi& content, HashApi& hashes, VersionApi& versions,
+                          SignatureEngine* engine, const Text& path, FactsWanted wanted) {
+    FileFacts facts;
+    facts.digests = ComputeFileDigests(content, hashes, path);
+    // The catalogs are searched by the image hashes just computed: the file is not read again.
+    if (wanted.verdict && engine)
+        facts.trust = JudgeFile(*engine, path, facts.digests);
+    if (wanted.identity) {
+        facts.originalFilename = GetFileOriginalFilename(versions, path);
+        facts.fileVersion = GetFileVersionString(versions, path);
+    }
+    return facts;
+}
+
+RowFindings FindingsOf(const DriverRow& row, const FileFacts& facts, const VulnerableLists& lists) {
+    RowFindings findings;
+    findings.trust = facts.trust;
+    findings.vulnerable = lists.Match(
+        MakeFileIdentity(row[kMd5Hash], facts.digests, facts.originalFilename, facts.fileVersion));
+    return findings;
+}
+
+void ApplyResults(DriverList& list, std::vector<DigestResult> results,
+                  const VulnerableLists& lists) {
+    for (DigestResult& result : results) {
+        if (result.row >= list.Count())
+            continue;
+        RowFindings findings = FindingsOf(list.Row(result.row), result, lists);
+        list.SetDigests(result.row, std::move(result.digests));
+        list.SetFindings(result.row, std::move(findings));
+    }
+}
+
+}  // namespace tolvessa

@@ -1,0 +1,28 @@
+// The work of a digest worker on one file, over one build's platform: the digests, then the
+// verdict on its signature and the version strings the vulnerable-driver lists match on, as a
+// job asks; and what the window's thread makes of a result for the file's row.
+#pragma once
+
+#include "inventory/driver_scan.h"
+#include "inventory/file_digests.h"
+#include "inventory/md5.h"
+#include "inventory/version_info.h"
+#include "shell/digest_pool.h"
+#include "trust/file_verdict.h"
+#include "trust/vulnerable_lists.h"
+
+namespace tolvessa {
+
+// `engine` may be null when no job asks for a verdict (a job that does gets none).
+FileFacts GatherFileFacts(FileContentApi& content, HashApi& hashes, VersionApi& versions,
+                          SignatureEngine* engine, const Text& path, FactsWanted wanted);
+
+// The findings of a row from its result: the verdict as computed, and the row's matches in
+// `lists` (none when no list is loaded or the identity was not asked for).
+RowFindings FindingsOf(const DriverRow& row, const FileFacts& facts, const VulnerableLists& lists);
+
+// Puts the results of the current list into their rows.
+void ApplyResults(DriverList& list, std::vector<DigestResult> results,
+                  const VulnerableLists& lists);
+
+}  // namespace tolvessa
