@@ -152,18 +152,32 @@ const std::array<TextView, kExportColumnCount> kExportColumnCaptions = [] {
     return captions;
 }();
 
+Text ExtraCell(const FileDigests& digests, const RowFindings& findings, std::size_t column) {
+    if (column < kColumnCount)
+        return {};
+    if (column < kSignatureColumn)
+        return DigestCell(digests, column - kColumnCount);
+    switch (column - kSignatureColumn) {
+        case 0:
+            return findings.trust ? Text(VerdictText(findings.trust->verdict)) : Text();
+        case 1:
+            return findings.trust ? findings.trust->signer : Text();
+        case 2:
+            return findings.trust ? findings.trust->catalog : Text();
+        case 3:
+            return KnownVulnerableText(findings.vulnerable);
+        default:
+            return {};
+    }
+}
+
 std::array<Text, kExportColumnCount> ExportCells(const ModuleRecord& record) {
     std::array<Text, kExportColumnCount> cells;
     for (std::size_t i = 0; i < kColumnCount; ++i)
         cells[i] = record.row[i];
-    for (std::size_t i = 0; i < kDigestColumnCount; ++i)
-        cells[kColumnCount + i] = DigestCell(record.digests, i);
-    if (record.trust) {
-        cells[kSignatureColumn] = Text(VerdictText(record.trust->verdict));
-        cells[kSignatureColumn + 1] = record.trust->signer;
-        cells[kSignatureColumn + 2] = record.trust->catalog;
-    }
-    cells[kSignatureColumn + 3] = KnownVulnerableText(record.vulnerable);
+    const RowFindings findings{record.trust, record.vulnerable};
+    for (std::size_t i = kColumnCount; i < kExportColumnCount; ++i)
+        cells[i] = ExtraCell(record.digests, findings, i);
     return cells;
 }
 
@@ -243,6 +257,13 @@ std::string ExportJson(const ExportContext& context, const std::vector<ModuleRec
     document.Close();
     out += '\n';
     return out;
+}
+
+bool WriteExportFile(ReportFileApi& api, const Text& fileName, std::string_view bytes) {
+    if (fileName.empty())
+        return false;
+    const std::unique_ptr<ReportFile> file = api.CreateAlways(fileName);
+    return file && file->Write(bytes);
 }
 
 }  // namespace tolvessa

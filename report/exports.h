@@ -10,6 +10,7 @@
 #include "inventory/driver_scan.h"
 #include "inventory/file_digests.h"
 #include "inventory/text.h"
+#include "report/report_file.h"
 #include "trust/file_verdict.h"
 #include "trust/vulnerable_lists.h"
 
@@ -30,6 +31,10 @@ std::vector<ModuleRecord> ModuleRecords(const DriverList& list);
 // "Known Vulnerable".
 inline constexpr std::size_t kExportColumnCount = kColumnCount + kDigestColumnCount + 4;
 extern const std::array<TextView, kExportColumnCount> kExportColumnCaptions;
+
+// One cell past the ten (`column` at least kColumnCount, below kExportColumnCount): a digest, the
+// verdict ("" until it is in), the signer, the catalog or the matches.
+Text ExtraCell(const FileDigests& digests, const RowFindings& findings, std::size_t column);
 
 // A record's cells in the order of kExportColumnCaptions.
 std::array<Text, kExportColumnCount> ExportCells(const ModuleRecord& record);
@@ -62,5 +67,9 @@ std::string ExportJson(const ExportContext& context, const std::vector<ModuleRec
 // `text` as a JSON string, quotes included: control characters, quotes and backslashes escaped,
 // everything else as UTF-8 (a lone surrogate as U+FFFD).
 std::string JsonString(TextView text);
+
+// Creates or empties the file and writes the bytes into it as they are. False when the name is
+// empty, the file cannot be created, or not every byte was written.
+bool WriteExportFile(ReportFileApi& api, const Text& fileName, std::string_view bytes);
 
 }  // namespace tolvessa

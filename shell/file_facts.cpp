@@ -35,4 +35,35 @@ void ApplyResults(DriverList& list, std::vector<DigestResult> results,
     }
 }
 
+ListLoadReport LoadListFile(VulnerableLists& lists, FileContentApi& content, const Text& path) {
+    auto unread = [&](Text why) {
+        ListLoadReport report;
+        report.source = path;
+        report.error = std::move(why);
+        return report;
+    };
+    const std::unique_ptr<FileContentApi::File> file = content.OpenForRead(path);
+    if (!file)
+        return unread(u"the file cannot be opened");
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> chunk(std::size_t{1} << 16);
+    for (;;) {
+        const std::optional<std::size_t> got = file->Read(chunk);
+        if (!got)
+            return unread(u"the file cannot be read");
+        if (*got == 0)
+            break;
+        if (bytes.size() + *got > kMaxListFileSize)
+            return unread(u"the file is larger than " + DecimalText(kMaxListFileSize >> 20) +
+                          u" MiB");
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(*got));
+    }
+    return lists.Load(bytes, path);
+}
+
+Text ListLoadFailureText(const ListLoadReport& report) {
+    return u"The vulnerable driver list \"" + report.source + u"\" could not be loaded: " +
+           report.error + u".";
+}
+
 }  // namespace tolvessa

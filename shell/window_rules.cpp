@@ -1,5 +1,7 @@
 #include "shell/window_rules.h"
 
+#include "report/exports.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -75,6 +77,50 @@ bool HighlightRow(const DriverRow* row, bool highlightOn) {
     if (!row || !highlightOn)
         return false;
     return (*row)[kExists] == u"False" || (*row)[kHidden] == u"True" || (*row)[kPublisher].empty();
+}
+
+RowShade ShadeOfRow(const DriverRow* row, const RowFindings* findings,
+                    const ShadeOptions& options) {
+    if (!row)
+        return RowShade::kNone;
+    if (options.listLoaded && findings && !findings->vulnerable.empty())
+        return RowShade::kVulnerable;
+    if (HighlightRow(row, options.highlightOn))
+        return RowShade::kSuspicious;
+    if (options.signaturesShown && findings && findings->trust &&
+        (findings->trust->verdict == SignatureVerdict::kUnsigned ||
+         findings->trust->verdict == SignatureVerdict::kInvalid ||
+         findings->trust->verdict == SignatureVerdict::kUntrusted)) {
+        return RowShade::kSignature;
+    }
+    return RowShade::kNone;
+}
+
+std::optional<std::uint32_t> ShadeColour(RowShade shade) {
+    switch (shade) {
+        case RowShade::kVulnerable:
+            return kVulnerableColour;
+        case RowShade::kSuspicious:
+            return kHighlightColour;
+        case RowShade::kSignature:
+            return kSignatureColour;
+        case RowShade::kNone:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::size_t> ShownExtraColumns(bool hashesAndSignatures, bool listLoaded) {
+    // The export's columns: the ten, the digests, "Signature", "Signer", "Catalog",
+    // "Known Vulnerable".
+    std::vector<std::size_t> columns;
+    if (hashesAndSignatures) {
+        for (std::size_t c = kColumnCount; c < kExportColumnCount - 1; ++c)
+            columns.push_back(c);
+    }
+    if (listLoaded)
+        columns.push_back(kExportColumnCount - 1);
+    return columns;
 }
 
 PopupEnabling PopupEnablingFor(bool rowSelected, std::size_t rowCount) {

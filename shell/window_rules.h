@@ -5,8 +5,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "inventory/driver_scan.h"
+#include "inventory/row_findings.h"
 
 namespace tolvessa {
 
@@ -40,6 +43,34 @@ inline constexpr std::uint32_t kHighlightColour = 0x0088BFE3;
 // missing file ("Exists" is "False"), a hidden one ("Hidden" is "True") or one without a
 // publisher.
 bool HighlightRow(const DriverRow* row, bool highlightOn);
+
+// The colour of rows whose signature is "Unsigned", "Invalid" or "Untrusted" (pale yellow:
+// red 255, green 236, blue 160), and of rows a vulnerable-driver list names (pale red: red 255,
+// green 170, blue 170).
+inline constexpr std::uint32_t kSignatureColour = 0x00A0ECFF;
+inline constexpr std::uint32_t kVulnerableColour = 0x00AAAAFF;
+
+// What a row is painted for, most pressing first.
+enum class RowShade : std::uint8_t { kNone, kVulnerable, kSuspicious, kSignature };
+
+// What decides a row's shade beside the row itself.
+struct ShadeOptions {
+    bool highlightOn = false;      // "Highlight Suspicious Modules"
+    bool signaturesShown = false;  // "Show Hashes and Signatures"
+    bool listLoaded = false;       // some vulnerable-driver list is loaded
+};
+
+// A row a loaded list names is painted for that, whatever the Options marks; then the
+// suspicious-row rule (HighlightRow); then, while signatures are shown, a row whose verdict is
+// in and is "Unsigned", "Invalid" or "Untrusted".
+RowShade ShadeOfRow(const DriverRow* row, const RowFindings* findings, const ShadeOptions& options);
+// The background colour of a shade; nothing for kNone.
+std::optional<std::uint32_t> ShadeColour(RowShade shade);
+
+// The columns shown after the ten, as indices into the export's columns (kExportColumnCaptions):
+// with hashes and signatures, the five digests, "Signature", "Signer" and "Catalog"; with a list
+// loaded, "Known Vulnerable" last.
+std::vector<std::size_t> ShownExtraColumns(bool hashesAndSignatures, bool listLoaded);
 
 // Which items of the list's context menu are enabled as it opens. "Delete File" and
 // "Delete File on Reboot" are never touched: they stay enabled.

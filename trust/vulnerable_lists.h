@@ -136,6 +136,8 @@ class VulnerableLists {
     ListLoadReport Load(std::span<const std::uint8_t> bytes, Text source, ListFormat format);
 
     const std::vector<ListLoadReport>& Reports() const { return reports_; }
+    // How many lists were loaded (those that could not be read are not counted).
+    std::size_t Count() const { return lists_.size(); }
     // True when some list given to Load could not be read.
     bool AnyUnread() const;
 

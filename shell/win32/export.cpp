@@ -5,9 +5,12 @@
 
 #include <cwchar>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "platform/win32/win32_handles.h"
 #include "report/driver_report.h"
+#include "report/exports.h"
 #include "tolvessa_product.h"
 
 namespace tolvessa::win32 {
@@ -28,32 +31,63 @@ Text GetSpecialFolderPath(int csidl) {
 
 }  // namespace
 
-void ExportDriverReport(HWND owner, ReportFileApi& files, const DriverList& list,
-                        const Text& statusText) {
+std::string ExportText(ExportKind kind, const DriverList& list) {
+    const std::vector<ModuleRecord> records = ModuleRecords(list);
+    if (kind == ExportKind::kCsv)
+        return ExportCsv(records);
+    ExportContext context;
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = static_cast<DWORD>(std::size(name));
+    if (::GetComputerNameW(name, &length))
+        context.computerName = FromWide(name, length);
+    SYSTEMTIME now = {};
+    ::GetSystemTime(&now);
+    context.time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    context.bits = sizeof(void*) == 8 ? 64 : 32;
+    return ExportJson(context, records);
+}
+
+void ExportDriverList(HWND owner, ReportFileApi& files, const DriverList& list,
+                      const Text& statusText) {
     if (list.Count() == 0)
         return;
-    // The report is put together before the dialog opens: it holds the list as it was now.
+    // Everything is put together before the dialog opens: it holds the list as it was now.
     const Text text = JoinReportLines(DriverReportLines(list, TOLVESSA_U(TOLVESSA_TITLE),
                                                         TOLVESSA_U(TOLVESSA_HOST_NAME), statusText,
                                                         ReportStyle::kExport));
+    const std::string csv = ExportText(ExportKind::kCsv, list);
+    const std::string json = ExportText(ExportKind::kJson, list);
 
     const Text desktop = GetSpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
     wchar_t fileName[32768] = L"KernelDrivers";
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"Log File (*.log)\0*.log\0";
+    dialog.lpstrFilter =
+        L"Log File (*.log)\0*.log\0CSV File (*.csv)\0*.csv\0JSON File (*.json)\0*.json\0";
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = fileName;
     dialog.nMaxFile = static_cast<DWORD>(std::size(fileName));
     dialog.lpstrInitialDir = desktop.empty() ? nullptr : Wide(desktop);
     dialog.lpstrTitle = L"Save file as...";
+    // The dialog adds the chosen filter's extension to a name without one.
     dialog.lpstrDefExt = L"log";
     // Exactly "the file must exist": no overwrite prompt.
     dialog.Flags = OFN_FILEMUSTEXIST;
     if (!::GetSaveFileNameW(&dialog))
         return;
-    WriteReportText(files, FromWide(fileName), text);
+    const Text chosen = FromWide(fileName);
+    switch (dialog.nFilterIndex) {
+        case 2:
+            WriteExportFile(files, chosen, csv);
+            break;
+        case 3:
+            WriteExportFile(files, chosen, json);
+            break;
+        default:
+            WriteReportText(files, chosen, text);
+            break;
+    }
 }
 
 }  // namespace tolvessa::win32

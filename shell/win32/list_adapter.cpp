@@ -7,6 +7,7 @@
 
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
+#include "report/exports.h"
 #include "shell/window_rules.h"
 
 namespace tolvessa::win32 {
@@ -20,8 +21,8 @@ constexpr UINT kColumnDragEnded = WM_APP + 2;
 
 }  // namespace
 
-DriverListAdapter::DriverListAdapter(DriverList& list, std::function<bool()> highlightOn)
-    : list_(list), highlightOn_(std::move(highlightOn)) {}
+DriverListAdapter::DriverListAdapter(DriverList& list, std::function<ShadeOptions()> shading)
+    : list_(list), shading_(std::move(shading)) {}
 
 DriverListAdapter::~DriverListAdapter() {
     list_.SetListener({});
@@ -91,24 +92,29 @@ HWND DriverListAdapter::Create(HWND parent, HINSTANCE instance, int id, HFONT fo
     return lv_;
 }
 
-void DriverListAdapter::ShowDigestColumns(bool show) {
-    if (!lv_ || show == digestColumns_)
+void DriverListAdapter::ShowExtraColumns(std::vector<std::size_t> columns) {
+    if (!lv_ || columns == extra_)
         return;
-    digestColumns_ = show;
-    if (!show) {
-        for (std::size_t c = kColumnCount + kDigestColumnCount; c-- > kColumnCount;)
-            ListView_DeleteColumn(lv_, static_cast<int>(c));
-        return;
-    }
-    const int width = HexCellWidth(lv_, 64, L"");
-    for (std::size_t d = 0; d < kDigestColumnCount; ++d) {
-        Text caption(kDigestColumnCaptions[d]);
+    for (std::size_t c = kColumnCount + extra_.size(); c-- > kColumnCount;)
+        ListView_DeleteColumn(lv_, static_cast<int>(c));
+    extra_ = std::move(columns);
+    const int digestWidth = HexCellWidth(lv_, 64, L"");
+    for (std::size_t i = 0; i < extra_.size(); ++i) {
+        const std::size_t shown = extra_[i];
+        Text caption(kExportColumnCaptions[shown]);
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         column.fmt = LVCFMT_LEFT;
-        column.cx = width;
+        if (shown < kColumnCount + kDigestColumnCount)
+            column.cx = digestWidth;
+        else if (shown == kColumnCount + kDigestColumnCount)
+            column.cx = 90;  // "Signature": a verdict word
+        else if (shown == kExportColumnCount - 1)
+            column.cx = 300;  // "Known Vulnerable": a list, an id and what matched
+        else
+            column.cx = 180;  // "Signer", "Catalog"
         column.pszText = reinterpret_cast<wchar_t*>(caption.data());
-        ListView_InsertColumn(lv_, static_cast<int>(kColumnCount + d), &column);
+        ListView_InsertColumn(lv_, static_cast<int>(kColumnCount + i), &column);
     }
 }
 
@@ -187,8 +193,9 @@ std::optional<LRESULT> DriverListAdapter::OnNotify(const NMHDR* header) {
         if ((info->item.mask & LVIF_TEXT) && row < list_.Count()) {
             if (column < kColumnCount) {
                 lstrcpynW(info->item.pszText, Wide(list_.Row(row)[column]), info->item.cchTextMax);
-            } else if (digestColumns_ && column < kColumnCount + kDigestColumnCount) {
-                const Text& cell = DigestCell(list_.Digests(row), column - kColumnCount);
+            } else if (column - kColumnCount < extra_.size()) {
+                const Text cell = ExtraCell(list_.Digests(row), list_.Findings(row),
+                                            extra_[column - kColumnCount]);
                 lstrcpynW(info->item.pszText, Wide(cell), info->item.cchTextMax);
             }
         }
@@ -204,11 +211,13 @@ LRESULT DriverListAdapter::OnCustomDraw(NMLVCUSTOMDRAW* draw) const {
         case CDDS_PREPAINT:
             return CDRF_NOTIFYITEMDRAW;
         case CDDS_ITEMPREPAINT: {
-            // LvAdvancedCustomDrawItem: the background of a suspicious row; the list paints it.
+            // LvAdvancedCustomDrawItem: the background of a row with a shade; the list paints it.
             const auto index = static_cast<std::size_t>(draw->nmcd.dwItemSpec);
-            const DriverRow* row = index < list_.Count() ? &list_.Row(index) : nullptr;
-            if (HighlightRow(row, highlightOn_()))
-                draw->clrTextBk = kHighlightColour;
+            const bool inList = index < list_.Count();
+            const RowShade shade = ShadeOfRow(inList ? &list_.Row(index) : nullptr,
+                                              inList ? &list_.Findings(index) : nullptr, shading_());
+            if (const auto colour = ShadeColour(shade))
+                draw->clrTextBk = *colour;
             return CDRF_DODEFAULT;
         }
         default:

@@ -9,15 +9,17 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "inventory/driver_scan.h"
+#include "shell/window_rules.h"
 
 namespace tolvessa::win32 {
 
 class DriverListAdapter {
   public:
-    // `highlightOn` tells whether suspicious rows are coloured, asked for each row painted.
-    DriverListAdapter(DriverList& list, std::function<bool()> highlightOn);
+    // `shading` tells what decides a row's colour beside the row, asked for each row painted.
+    DriverListAdapter(DriverList& list, std::function<ShadeOptions()> shading);
     ~DriverListAdapter();
     DriverListAdapter(const DriverListAdapter&) = delete;
     DriverListAdapter& operator=(const DriverListAdapter&) = delete;
@@ -27,9 +29,10 @@ class DriverListAdapter {
     HWND Create(HWND parent, HINSTANCE instance, int id, HFONT font,
                 std::function<void(std::size_t row)> rowAppended);
 
-    // Adds the five digest columns after the ten, each wide enough for a whole SHA-256, or
-    // takes them away again.
-    void ShowDigestColumns(bool show);
+    // Shows these columns after the ten (indices into kExportColumnCaptions, see
+    // ShownExtraColumns), in this order, in place of the ones shown before; a digest column is
+    // wide enough for a whole SHA-256.
+    void ShowExtraColumns(std::vector<std::size_t> columns);
     HWND Handle() const { return lv_; }
 
     // WM_NOTIFY from the list view: the cell texts and the row colours. Nothing for other
@@ -49,10 +52,10 @@ class DriverListAdapter {
     void KeepMinimumWidths();
 
     DriverList& list_;
-    std::function<bool()> highlightOn_;
+    std::function<ShadeOptions()> shading_;
     std::function<void(std::size_t)> rowAppended_;
     HWND lv_ = nullptr;
-    bool digestColumns_ = false;
+    std::vector<std::size_t> extra_;
 };
 
 }  // namespace tolvessa::win32

@@ -2,10 +2,17 @@
 
 #include <commctrl.h>
 
+#include <commdlg.h>
+
 #include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
 #include <utility>
 
 #include "report/report_file.h"
+#include "report/exports.h"
+#include "shell/file_facts.h"
 #include "shell/log_mode.h"
 #include "shell/win32/clipboard.h"
 #include "shell/win32/drawing.h"
@@ -37,6 +44,7 @@ enum MenuId : UINT {
     kHomepage1,
     kAbout1,
     kShowHashesandSignatures2,
+    kLoadVulnerableDriverList1,
     // Context menu pm.
     kShowProperties1 = 1101,
     kOpenContainingFolder1,
@@ -84,6 +92,40 @@ constexpr int kPanel5Width = 198;
 
 enum HeaderLink : std::size_t { kLinkFacebook, kLinkTweet };
 
+// The vulnerable-driver lists in the "vulnlists" folder beside the program: its files named
+// *.csv or *.xml (in any case), in the order of their names.
+std::vector<Text> ListsBesideProgram() {
+    std::vector<wchar_t> path(32768);
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size())
+        return {};
+    std::wstring folder(path.data(), length);
+    folder.erase(folder.find_last_of(L'\\') + 1);
+    folder += L"vulnlists\\";
+    WIN32_FIND_DATAW found = {};
+    const HANDLE first = ::FindFirstFileW((folder + L"*").c_str(), &found);
+    std::vector<Text> lists;
+    if (first == INVALID_HANDLE_VALUE)
+        return lists;
+    const ScopedFind find(first);
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        const std::wstring name = found.cFileName;
+        if (name.size() < 5)
+            continue;
+        const std::wstring extension = name.substr(name.size() - 4);
+        if (::lstrcmpiW(extension.c_str(), L".csv") != 0 &&
+            ::lstrcmpiW(extension.c_str(), L".xml") != 0) {
+            continue;
+        }
+        lists.push_back(FromWide((folder + name).c_str()));
+    } while (::FindNextFileW(find.get(), &found));
+    std::sort(lists.begin(), lists.end());
+    return lists;
+}
+
 // A picture of the header's right-hand panel (Panel5), by its left edge inside the panel.
 RECT HeaderPicture(int clientWidth, int left) {
     const int x = clientWidth - kPanel5Width + left;
@@ -125,6 +167,7 @@ constexpr Command kCommands[] = {
     On<&TForm2::Homepage1Click>(kHomepage1),
     On<&TForm2::About1Click>(kAbout1),
     On<&TForm2::ShowHashesandSignatures2Click>(kShowHashesandSignatures2),
+    On<&TForm2::LoadVulnerableDriverList1Click>(kLoadVulnerableDriverList1),
     On<&TForm2::Sha256CopyClick>(kSha256Copy),
     On<&TForm2::PeSha256CopyClick>(kPeSha256Copy),
     OnCopy<ClipboardItem::kEntireLine>(kEntireLine1),
@@ -150,7 +193,11 @@ constexpr Command kCommands[] = {
 TForm2::TForm2(Shell& shell, ModuleTableApi& moduleTable)
     : WindowBase(shell),
       moduleTable_(moduleTable),
-      lv_(list_, [this] { return Checked(kHighlightSuspiciousModules2); }),
+      lv_(list_,
+          [this] {
+              return ShadeOptions{Checked(kHighlightSuspiciousModules2),
+                                  Checked(kShowHashesandSignatures2), ListLoaded()};
+          }),
       frmAbout_(shell) {}
 
 TForm2::~TForm2() {
@@ -216,6 +263,9 @@ void TForm2::CreateMenus() {
                   L"Hide Microsoft Drivers");
     ::AppendMenuW(options1, MF_STRING | MF_UNCHECKED, kShowHashesandSignatures2,
                   L"Show Hashes and Signatures");
+    ::AppendMenuW(options1, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(options1, MF_STRING, kLoadVulnerableDriverList1,
+                  L"Load Vulnerable Driver List...");
     HMENU help1 = ::CreatePopupMenu();
     ::AppendMenuW(help1, MF_STRING, kHomepage1, L"Homepage");
     ::AppendMenuW(help1, MF_STRING, kAbout1, L"About");
@@ -372,9 +422,18 @@ void TForm2::CreateControls() {
             digests_->Cancel();
     };
     const HWND window = hwnd_;
+    // Each worker keeps its own signature engine (its own catalog contexts) and version reader;
+    // the file reader and the hash engine serve them all.
     digests_ = std::make_unique<DigestPool>(
         DefaultDigestWorkers(),
-        [this](const Text& path) { return ComputeFileDigests(digestContent_, hashes_, path); },
+        [this]() -> DigestPool::Work {
+            auto engine = std::make_shared<Win32SignatureEngine>();
+            auto versions = std::make_shared<Win32VersionApi>();
+            return [this, engine, versions](const Text& path, FactsWanted wanted) {
+                return GatherFileFacts(digestContent_, hashes_, *versions, engine.get(), path,
+                                       wanted);
+            };
+        },
         [window] { ::PostMessageW(window, kDigestsReady, 0, 0); });
     refresh_ = std::make_unique<RefreshCycle>(list_, std::move(view),
                                               [this](DriverList&) { return Scan(); });
@@ -486,6 +545,15 @@ void TForm2::FormShow() {
                                  refresh_->StatusText());
     };
     actions.pause = [](unsigned milliseconds) { ::Sleep(milliseconds); };
+    actions.defaultLists = [] { return ListsBesideProgram(); };
+    actions.loadList = [this](const Text& fileName, bool unattended) {
+        return LoadList(fileName, !unattended);
+    };
+    actions.completeRows = [this] { CompleteRows(); };
+    actions.writeExport = [this](ExportKind kind, const Text& fileName) {
+        return WriteExportFile(reportFile_, fileName, ExportText(kind, list_));
+    };
+    actions.anyVulnerable = [this] { return list_.AnyVulnerable(); };
     bool closeAsked = false;
     actions.close = [this, &closeAsked] {
         // A refresh that fell due during the unattended scan is dropped with the window.
@@ -495,6 +563,8 @@ void TForm2::FormShow() {
     logRun_ = true;
     const LogModeOutcome outcome = RunLogMode(actions);
     logRun_ = false;
+    // Lists loaded from the command line or beside the program: their column from the start.
+    ShowExtraColumns();
     exitCode_ = outcome.ExitCode();
     // The close requests are read by the message loop, after the last round: a later "-log"
     // still scans and writes in full. One that reached the window during the run is carried out
@@ -527,7 +597,7 @@ void TForm2::CloseIfDeferred() {
 }
 
 void TForm2::Button4Click() {
-    ExportDriverReport(hwnd_, reportFile_, list_, refresh_->StatusText());
+    ExportDriverList(hwnd_, reportFile_, list_, refresh_->StatusText());
 }
 
 void TForm2::HighlightSuspiciousModules2Click() {
@@ -543,7 +613,7 @@ void TForm2::HideMicrosoftDrivers2Click() {
 void TForm2::ShowHashesandSignatures2Click() {
     ToggleCheck(kShowHashesandSignatures2);
     const bool on = Checked(kShowHashesandSignatures2);
-    lv_.ShowDigestColumns(on);
+    ShowExtraColumns();
     // The copy items of the digests are there only with their columns.
     if (on) {
         ::AppendMenuW(copyLine1_, MF_SEPARATOR, 0, nullptr);
@@ -567,19 +637,76 @@ void TForm2::PeSha256CopyClick() {
         PutClipboardText(hwnd_, list_.Digests(*selected).peSha256);
 }
 
-void TForm2::RowAppended(std::size_t row) {
-    // Digests are worked out only while their columns are shown; a file that is not there has
-    // none.
-    if (!digests_ || !Checked(kShowHashesandSignatures2) || list_.Row(row)[kExists] != u"True")
+void TForm2::LoadVulnerableDriverList1Click() {
+    wchar_t fileName[32768] = L"";
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter =
+        L"Vulnerable Driver Lists (*.csv;*.xml)\0*.csv;*.xml\0All Files (*.*)\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = fileName;
+    dialog.nMaxFile = static_cast<DWORD>(std::size(fileName));
+    dialog.lpstrTitle = L"Load Vulnerable Driver List";
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if (!::GetOpenFileNameW(&dialog))
         return;
-    digests_->Submit(row, list_.Row(row)[kImageName]);
+    if (!LoadList(FromWide(fileName), true))
+        return;
+    ShowExtraColumns();
+    Button1Click();
+}
+
+bool TForm2::ListLoaded() const {
+    return lists_.Count() > 0;
+}
+
+bool TForm2::LoadList(const Text& fileName, bool tellFailure) {
+    const ListLoadReport report = LoadListFile(lists_, digestContent_, fileName);
+    if (report.error.empty())
+        return true;
+    if (tellFailure) {
+        ::MessageBoxW(hwnd_, Wide(ListLoadFailureText(report)), Wide(kTitle),
+                      MB_OK | MB_ICONWARNING);
+    }
+    return false;
+}
+
+void TForm2::ShowExtraColumns() {
+    lv_.ShowExtraColumns(ShownExtraColumns(Checked(kShowHashesandSignatures2), ListLoaded()));
+}
+
+FactsWanted TForm2::WantedFacts() const {
+    return {Checked(kShowHashesandSignatures2), ListLoaded()};
+}
+
+void TForm2::RowAppended(std::size_t row) {
+    // Digests are worked out only while their columns are shown or a list may match them; a
+    // file that is not there has none.
+    const FactsWanted wanted = WantedFacts();
+    if (!digests_ || (!wanted.verdict && !wanted.identity) || list_.Row(row)[kExists] != u"True")
+        return;
+    digests_->Submit(row, list_.Row(row)[kImageName], wanted);
 }
 
 void TForm2::TakeDigests() {
     if (!digests_)
         return;
-    for (DigestResult& result : digests_->TakeResults())
-        list_.SetDigests(result.row, std::move(result.digests));
+    ApplyResults(list_, digests_->TakeResults(), lists_);
+}
+
+void TForm2::CompleteRows() {
+    if (!digests_)
+        return;
+    // Every file of the list, with everything the exports carry, whatever the Options marks;
+    // what was asked while the rows came in is asked again in full.
+    digests_->Cancel();
+    for (std::size_t row = 0; row < list_.Count(); ++row) {
+        if (list_.Row(row)[kExists] == u"True")
+            digests_->Submit(row, list_.Row(row)[kImageName], FactsWanted{true, true});
+    }
+    digests_->WaitIdle();
+    TakeDigests();
 }
 
 void TForm2::Close1Click() {

@@ -22,6 +22,7 @@
 #include "report/driver_report.h"
 #include "shell/cmd_line.h"
 #include "shell/digest_pool.h"
+#include "trust/vulnerable_lists.h"
 #include "shell/refresh_cycle.h"
 #include "shell/win32/about_window.h"
 #include "shell/win32/list_adapter.h"
@@ -53,6 +54,7 @@ class TForm2 : public WindowBase {
     void HighlightSuspiciousModules2Click();
     void HideMicrosoftDrivers2Click();
     void ShowHashesandSignatures2Click();
+    void LoadVulnerableDriverList1Click();
     void Sha256CopyClick();
     void PeSha256CopyClick();
     void pmPopup();
@@ -87,6 +89,15 @@ class TForm2 : public WindowBase {
     void RowAppended(std::size_t row);
     // Puts the results the workers have ready into their rows.
     void TakeDigests();
+    // Works out everything of every row the exports carry, and waits for it.
+    void CompleteRows();
+    // What the workers are asked for the rows of the list, by the Options marks and the lists.
+    FactsWanted WantedFacts() const;
+    bool ListLoaded() const;
+    // Loads a vulnerable-driver list; a failure is told in a message when `tellFailure`.
+    bool LoadList(const Text& fileName, bool tellFailure);
+    // The columns after the ten, by the Options marks and the lists.
+    void ShowExtraColumns();
 
     ModuleTableApi& moduleTable_;
     HINSTANCE instance_ = nullptr;
@@ -112,6 +123,7 @@ class TForm2 : public WindowBase {
     Win32ReportFile reportFile_;
     Win32CommandFiles commandFiles_;
     Win32TrustApi trust_;
+    VulnerableLists lists_;
     Win32FileContent digestContent_;
     CngHashApi hashes_;
     // Declared last of the members the workers use, so it ends first.

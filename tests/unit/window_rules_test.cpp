@@ -4,6 +4,8 @@
 
 #include <numeric>
 
+#include "report/exports.h"
+
 namespace tolvessa {
 namespace {
 
@@ -115,6 +117,83 @@ TEST(AboutWindowPlaceTest, CentredAndKeptOnTheDesktop) {
     // Beyond the right or bottom edge is left alone.
     EXPECT_EQ(AboutWindowPlace({1200, 700, 2200, 1300}, 520, 316, desktop),
               (WindowPoint{1440, 842}));
+}
+
+// A row's shade over every verdict, with and without a match, under each combination of the
+// three marks that decide it.
+TEST(ShadeOfRowTest, VulnerableFirstThenSuspiciousThenTheSignature) {
+    DriverRow plain;
+    plain[kExists] = u"True";
+    plain[kHidden] = u"False";
+    plain[kPublisher] = u"Acme";
+    DriverRow suspicious = plain;
+    suspicious[kPublisher] = u"";
+    const VulnerableMatch match{u"drivers.csv", ListFormat::kLolDriversCsv, u"id-1", u"malicious",
+                                MatchedBy::kFileHash, MatchedAlgorithm::kSha256};
+    const std::optional<SignatureVerdict> verdicts[] = {
+        std::nullopt, SignatureVerdict::kEmbedded, SignatureVerdict::kCatalog,
+        SignatureVerdict::kUnsigned, SignatureVerdict::kInvalid, SignatureVerdict::kUntrusted};
+    for (const DriverRow* row : {&plain, &suspicious}) {
+        for (const auto& verdict : verdicts) {
+            for (const bool listed : {false, true}) {
+                RowFindings findings;
+                if (verdict)
+                    findings.trust = FileTrust{*verdict, u"S", u""};
+                if (listed)
+                    findings.vulnerable.push_back(match);
+                for (int mask = 0; mask < 8; ++mask) {
+                    const ShadeOptions options{(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0};
+                    const bool badSignature = verdict && (*verdict == SignatureVerdict::kUnsigned ||
+                                                          *verdict == SignatureVerdict::kInvalid ||
+                                                          *verdict == SignatureVerdict::kUntrusted);
+                    RowShade expected = RowShade::kNone;
+                    if (listed && options.listLoaded)
+                        expected = RowShade::kVulnerable;
+                    else if (row == &suspicious && options.highlightOn)
+                        expected = RowShade::kSuspicious;
+                    else if (badSignature && options.signaturesShown)
+                        expected = RowShade::kSignature;
+                    SCOPED_TRACE(testing::Message() << "suspicious " << (row == &suspicious)
+                                                    << " verdict " << (verdict ? int(*verdict) : -1)
+                                                    << " listed " << listed << " mask " << mask);
+                    EXPECT_EQ(ShadeOfRow(row, &findings, options), expected);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(ShadeOfRow(nullptr, nullptr, {true, true, true}), RowShade::kNone);
+    // Without findings (a row whose results are not in) only the suspicious rule can paint it.
+    EXPECT_EQ(ShadeOfRow(&suspicious, nullptr, {true, true, true}), RowShade::kSuspicious);
+    EXPECT_EQ(ShadeOfRow(&plain, nullptr, {true, true, true}), RowShade::kNone);
+}
+
+TEST(ShadeOfRowTest, ThreeColoursEachDistinct) {
+    const auto vulnerable = ShadeColour(RowShade::kVulnerable);
+    const auto suspicious = ShadeColour(RowShade::kSuspicious);
+    const auto signature = ShadeColour(RowShade::kSignature);
+    ASSERT_TRUE(vulnerable && suspicious && signature);
+    EXPECT_EQ(*suspicious, kHighlightColour);
+    EXPECT_NE(*vulnerable, *suspicious);
+    EXPECT_NE(*signature, *suspicious);
+    EXPECT_NE(*signature, *vulnerable);
+    EXPECT_FALSE(ShadeColour(RowShade::kNone));
+}
+
+TEST(ShownExtraColumnsTest, CaptionsOfEachCombination) {
+    auto captions = [](bool hashes, bool lists) {
+        std::vector<std::string> out;
+        for (const std::size_t c : ShownExtraColumns(hashes, lists))
+            out.push_back(TextToUtf8(kExportColumnCaptions[c]));
+        return out;
+    };
+    const std::vector<std::string> hashes = {"SHA-1",     "SHA-256", "PE SHA-1", "PE SHA-256",
+                                             "Imphash",   "Signature", "Signer", "Catalog"};
+    EXPECT_EQ(captions(false, false), std::vector<std::string>{});
+    EXPECT_EQ(captions(true, false), hashes);
+    EXPECT_EQ(captions(false, true), std::vector<std::string>{"Known Vulnerable"});
+    std::vector<std::string> both = hashes;
+    both.push_back("Known Vulnerable");
+    EXPECT_EQ(captions(true, true), both);
 }
 
 }  // namespace

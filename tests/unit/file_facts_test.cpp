@@ -1,0 +1,131 @@
+// What the window's thread makes of a worker's result (the row's findings from the loaded
+// lists) and the loading of a list file.
+#include "shell/file_facts.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/unit/fake_inventory.h"
+#include "tests/unit/list_fixtures.h"
+
+namespace tolvessa {
+namespace {
+
+constexpr char kCsvHeader[] =
+    "Id,Category,KnownVulnerableSamples_MD5,KnownVulnerableSamples_SHA1,"
+    "KnownVulnerableSamples_SHA256,KnownVulnerableSamples_Authentihash_MD5,"
+    "KnownVulnerableSamples_Authentihash_SHA1,KnownVulnerableSamples_Authentihash_SHA256\n";
+constexpr char kListedSha256[] = "5f6560365c0248fb638df7a2cf0dbca599fa6b279aacb02df8cf185b9a369600";
+
+std::string OneEntryList() {
+    return std::string(kCsvHeader) + "id-7,vulnerable driver,,,\"" + kListedSha256 + "\",,,\n";
+}
+
+TEST(LoadListFileTest, ReadsInShortReadsAndSaysWhyAFileGaveNoList) {
+    testing::FakeInventory inventory;
+    inventory.files[u"C:\\lists\\good.csv"].content = OneEntryList();
+    inventory.files[u"C:\\lists\\empty.csv"].content = std::string();
+    inventory.files[u"C:\\lists\\words.xml"].content = std::string("<SiPolicy><oops");
+    inventory.files[u"C:\\lists\\gone.csv"].content = std::nullopt;  // cannot be opened
+
+    struct Case {
+        Text path;
+        bool loaded;
+        std::string why;  // a part of the error
+    };
+    const Case cases[] = {
+        {u"C:\\lists\\good.csv", true, ""},
+        {u"C:\\lists\\gone.csv", false, "cannot be opened"},
+        {u"C:\\lists\\missing.csv", false, "cannot be opened"},
+        {u"C:\\lists\\empty.csv", false, ""},
+        {u"C:\\lists\\words.xml", false, ""},
+    };
+    VulnerableLists lists;
+    std::size_t loaded = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(TextToUtf8(c.path));
+        const ListLoadReport report = LoadListFile(lists, inventory.content, c.path);
+        EXPECT_EQ(report.source, c.path);
+        EXPECT_EQ(report.error.empty(), c.loaded) << TextToUtf8(report.error);
+        EXPECT_NE(TextToUtf8(report.error).find(c.why), std::string::npos);
+        loaded += c.loaded ? 1 : 0;
+        EXPECT_EQ(lists.Count(), loaded);
+        if (!c.loaded) {
+            const std::string message = TextToUtf8(ListLoadFailureText(report));
+            EXPECT_NE(message.find(TextToUtf8(c.path)), std::string::npos) << message;
+            EXPECT_NE(message.find(TextToUtf8(report.error)), std::string::npos) << message;
+        }
+    }
+    FileIdentity identity;
+    identity.sha256 = AsciiText(kListedSha256);
+    ASSERT_EQ(lists.Match(identity).size(), 1u);
+    EXPECT_EQ(lists.Match(identity)[0].id, u"id-7");
+}
+
+// The results go to their rows: digests, verdict and matches; a result for a row the list no
+// longer has is dropped; a row matches by its MD5 cell, its digests or its version identity.
+TEST(ApplyResultsTest, EachResultToItsRowWithItsMatches) {
+    testing::FakeInventory inventory;
+    inventory.paths.systemDirectory = u"C:\\none";
+    inventory.files[u"C:\\d\\a.sys"] = {false, u"Acme", u"A", u"1.0", std::string("aaaa"), true};
+    inventory.files[u"C:\\d\\b.sys"] = {false, u"Acme", u"B", u"1.0", std::string("bbbb"), true};
+    inventory.AddEntry("\\??\\C:\\d\\a.sys", 0, 0x1000, 0x100);
+    inventory.AddEntry("\\??\\C:\\d\\b.sys", 1, 0x2000, 0x100);
+    DriverList list;
+    ASSERT_EQ(inventory.ScanInto(list), ScanResult::kCompleted);
+    ASSERT_EQ(list.Count(), 2u);
+
+    VulnerableLists lists;
+    const testing::Bytes csv = testing::BytesOf(OneEntryList());
+    ASSERT_TRUE(lists.Load(csv, u"drivers.csv").error.empty());
+    const std::string md5OfB = TextToUtf8(list.Row(1)[kMd5Hash]);
+    const testing::Bytes byMd5 = testing::BytesOf(std::string(kCsvHeader) + "id-md5,malicious,\"" +
+                                                  md5OfB + "\",,,,,\n");
+    ASSERT_TRUE(lists.Load(byMd5, u"md5.csv").error.empty());
+
+    std::vector<DigestResult> results(3);
+    results[0].row = 0;
+    results[0].digests.sha256 = AsciiText(kListedSha256);
+    results[0].trust = FileTrust{SignatureVerdict::kUnsigned, u"", u""};
+    results[1].row = 1;
+    results[1].digests.sha1 = u"00";
+    results[2].row = 7;  // past the end: a list that was refreshed meanwhile
+    std::vector<std::size_t> changed;
+    DriverList::Listener listener;
+    listener.digestsChanged = [&](std::size_t row) { changed.push_back(row); };
+    list.SetListener(listener);
+    ApplyResults(list, results, lists);
+
+    EXPECT_EQ(list.Digests(0).sha256, AsciiText(kListedSha256));
+    ASSERT_TRUE(list.Findings(0).trust);
+    EXPECT_EQ(list.Findings(0).trust->verdict, SignatureVerdict::kUnsigned);
+    ASSERT_EQ(list.Findings(0).vulnerable.size(), 1u);
+    EXPECT_EQ(list.Findings(0).vulnerable[0].source, u"drivers.csv");
+    EXPECT_EQ(list.Findings(0).vulnerable[0].by, MatchedBy::kFileHash);
+    EXPECT_FALSE(list.Findings(1).trust);
+    ASSERT_EQ(list.Findings(1).vulnerable.size(), 1u);
+    EXPECT_EQ(list.Findings(1).vulnerable[0].id, u"id-md5");
+    EXPECT_EQ(list.Findings(1).vulnerable[0].algorithm, MatchedAlgorithm::kMd5);
+    EXPECT_TRUE(list.AnyVulnerable());
+    EXPECT_EQ(changed, (std::vector<std::size_t>{0, 0, 1, 1}));
+
+    // A new scan empties the findings with the rows.
+    ASSERT_TRUE(list.Clear());
+    EXPECT_FALSE(list.AnyVulnerable());
+}
+
+TEST(FindingsOfTest, NameAndVersionMatchOnlyWithTheIdentity) {
+    VulnerableLists lists;
+    ASSERT_TRUE(lists.Load(testing::ReadListFixture("sipolicy.xml"), u"policy.xml").error.empty());
+    DriverRow row;
+    FileFacts facts;
+    EXPECT_TRUE(FindingsOf(row, facts, lists).vulnerable.empty());
+    facts.originalFilename = u"OLDIO.SYS";
+    facts.fileVersion = u"2.4.0.0 (fixture)";
+    const RowFindings findings = FindingsOf(row, facts, lists);
+    ASSERT_FALSE(findings.vulnerable.empty());
+    EXPECT_EQ(findings.vulnerable[0].by, MatchedBy::kNameAndVersion);
+    EXPECT_TRUE(FindingsOf(row, facts, VulnerableLists()).vulnerable.empty());
+}
+
+}  // namespace
+}  // namespace tolvessa
