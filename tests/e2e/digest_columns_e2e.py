@@ -88,7 +88,8 @@ class DigestColumnsTest(unittest.TestCase):
         end = time.time() + timeout
         while time.time() < end:
             rows = self.g.rows()
-            if rows and all(len(r) == 15 and r[10] and r[11] for r in rows if r[9] == "True"):
+            if rows and all(len(r) == 18 and r[10] and r[11] and r[15] for r in rows
+                            if r[9] == "True"):
                 return rows
             time.sleep(0.3)
         self.fail("the digest cells were not filled in: %r" % self.g.rows())
@@ -101,10 +102,11 @@ class DigestColumnsTest(unittest.TestCase):
         self.g.menu(self.window, 1, 3)  # Options > Show Hashes and Signatures
         self.g.wait_status("   3 Modules Loaded")
         widths = self.columns()
-        self.assertEqual(len(widths), 15)
+        # Five digests, then "Signature", "Signer" and "Catalog".
+        self.assertEqual(len(widths), 18)
         self.assertEqual(widths[:10], self.columns_before[:10])
-        # Each new column shows a whole SHA-256: 64 digits of at least 6 pixels.
-        self.assertTrue(all(w >= 64 * 6 for w in widths[10:]), widths)
+        # Each digest column shows a whole SHA-256: 64 digits of at least 6 pixels.
+        self.assertTrue(all(w >= 64 * 6 for w in widths[10:15]), widths)
         rows = self.filled_rows()
         self.g.screenshot("digest-columns")
         for row in rows:

@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""Signature verdicts, vulnerable-driver lists and the CSV and JSON exports, end to end under Wine:
+the test build (TolvessaTestable.exe) lists signed test images through a recorded module table.
+
+- In the window, "Show Hashes and Signatures" fills "Signature", "Signer" and "Catalog" for each
+  row from WinVerifyTrust (what Wine can show: an intact signature, a changed byte, none).
+- Unattended, "-csv", "-json" and "-vulnlist" write the exports once every digest and verdict is in;
+  Python's csv and json modules read them back; a list naming one file's SHA-256 flags its row and
+  the exit code carries 4; a list that cannot be read carries 8.
+- A list loaded from the command line shows the "Known Vulnerable" column in the window.
+
+    trust_lists_e2e.py --exe TolvessaTestable.exe --probe tolvessa_probe.exe --shots DIR
+                       --images DIR
+"""
+import argparse
+import csv
+import hashlib
+import io
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gui  # noqa: E402
+import wine_run  # noqa: E402
+
+ARGS = None
+SHOW_HASHES = 1008
+CAPTIONS = ["Load Order", "Image Name", "Base Address", "Image Size", "Publisher", "Description",
+            "Version", "MD5 Hash", "Hidden", "Exists", "SHA-1", "SHA-256", "PE SHA-1",
+            "PE SHA-256", "Imphash", "Signature", "Signer", "Catalog", "Known Vulnerable"]
+# The image, and the verdict and signer Wine's WinVerifyTrust gives for it. Wine passes an intact
+# signature whatever its root (Windows would call untrusted_64.exe "Untrusted").
+IMAGES = [
+    ("signed_64.exe", "Embedded", "Tolvessa Test Signer"),
+    ("tampered_64.exe", "Invalid", None),
+    ("unsigned_64.exe", "Unsigned", ""),
+    ("untrusted_64.exe", "Embedded", "Tolvessa Stray Signer"),
+]
+ODD_NAME = "odd, n\u00e4me \u20ac.sys"  # a comma and text beyond ASCII in a cell
+
+
+def lol_drivers_csv(sha256, ident):
+    return ("Id,Category,Tags,KnownVulnerableSamples_MD5,KnownVulnerableSamples_SHA1,"
+            "KnownVulnerableSamples_SHA256,KnownVulnerableSamples_Authentihash_MD5,"
+            "KnownVulnerableSamples_Authentihash_SHA1,KnownVulnerableSamples_Authentihash_SHA256\r\n"
+            "%s,vulnerable driver,\"a, b\",,,\"%s, %s\",,,\r\n" % (ident, "0" * 64, sha256))
+
+
+class TrustListsTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-trust-lists-")
+        self.dir = self.tmp.name
+        self.files = []
+        for name, _, _ in IMAGES:
+            shutil.copy(os.path.join(ARGS.images, name), os.path.join(self.dir, name))
+            self.files.append(os.path.join(self.dir, name))
+        odd = os.path.join(self.dir, ODD_NAME)
+        shutil.copy(os.path.join(ARGS.images, "unsigned_64.exe"), odd)
+        with open(odd, "ab") as f:
+            f.write(b"\0" * 16)  # a hash of its own
+        self.files.append(odd)
+        table = os.path.join(self.dir, "modules.bin")
+        with open(table, "wb") as f:
+            f.write(wine_run.module_table(
+                ["\\??\\" + wine_run.windows_path(p) for p in self.files], ARGS.exe))
+        self.env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def run_unattended(self, args):
+        proc = subprocess.run([wine_run.WINE, ARGS.exe] + args, cwd=self.dir, env=self.env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=180)
+        return proc.returncode
+
+    def sha256(self, path):
+        with open(path, "rb") as f:
+            return hashlib.sha256(f.read()).hexdigest()
+
+    def test_exports_carry_every_cell_and_a_listed_driver_gives_exit_4(self):
+        listed = self.files[2]  # unsigned_64.exe
+        list_path = os.path.join(self.dir, "drivers.csv")
+        with open(list_path, "w", newline="") as f:
+            f.write(lol_drivers_csv(self.sha256(listed), "e2e-0001"))
+        out_csv = os.path.join(self.dir, "out.csv")
+        out_json = os.path.join(self.dir, "out.json")
+        code = self.run_unattended(["-vulnlist", wine_run.windows_path(list_path),
+                                    "-csv", wine_run.windows_path(out_csv),
+                                    "-json", wine_run.windows_path(out_json)])
+        self.assertEqual(code, 4)
+
+        with open(out_csv, "rb") as f:
+            raw = f.read()
+        self.assertFalse(raw.startswith(b"\xef\xbb\xbf"), "no byte-order mark")
+        rows = list(csv.reader(io.StringIO(raw.decode("utf-8"), newline="")))
+        self.assertEqual(rows[0], CAPTIONS)
+        body = rows[1:]
+        self.assertEqual(len(body), len(self.files))
+        with open(out_json, "rb") as f:
+            document = json.loads(f.read().decode("utf-8"))
+        modules = document["modules"]
+        self.assertEqual(len(modules), len(self.files))
+        self.assertEqual(document.get("bits"), 64 if wine_run.is_64bit(ARGS.exe) else 32)
+
+        for i, (row, path) in enumerate(zip(body, self.files)):
+            cells = dict(zip(CAPTIONS, row))
+            self.assertTrue(cells["Image Name"].endswith(os.path.basename(path)), cells)
+            self.assertEqual(cells["SHA-256"], self.sha256(path).upper())
+            if i < len(IMAGES):
+                _, verdict, signer = IMAGES[i]
+                self.assertEqual(cells["Signature"], verdict, path)
+                if signer is not None:
+                    self.assertEqual(cells["Signer"], signer, path)
+            if path == listed:
+                self.assertIn("e2e-0001", cells["Known Vulnerable"])
+                self.assertIn("file hash SHA-256", cells["Known Vulnerable"])
+            else:
+                self.assertEqual(cells["Known Vulnerable"], "", path)
+            # The JSON document says the same of the row.
+            text = json.dumps(modules[i], ensure_ascii=False)
+            self.assertIn(self.sha256(path).upper(), text)
+            self.assertIn(json.dumps(os.path.basename(path), ensure_ascii=False)[1:-1], text)
+
+    def test_an_unreadable_list_gives_8_and_the_export_is_still_written(self):
+        out_csv = os.path.join(self.dir, "out.csv")
+        code = self.run_unattended(["-vulnlist", wine_run.windows_path(
+                                        os.path.join(self.dir, "no-such-list.csv")),
+                                    "-csv", wine_run.windows_path(out_csv)])
+        self.assertEqual(code, 8)
+        with open(out_csv, encoding="utf-8", newline="") as f:
+            rows = list(csv.reader(f))
+        self.assertEqual(len(rows), 1 + len(self.files))
+
+    def test_window_shows_verdicts_and_the_list_column(self):
+        listed = self.files[0]
+        list_path = os.path.join(self.dir, "drivers.csv")
+        with open(list_path, "w", newline="") as f:
+            f.write(lol_drivers_csv(self.sha256(listed), "e2e-0002"))
+        g = gui.Gui(ARGS.exe, ARGS.probe, ARGS.shots)
+        app = subprocess.Popen([wine_run.WINE, ARGS.exe, "-vulnlist",
+                                wine_run.windows_path(list_path)],
+                               cwd=self.dir, env=self.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(wine_run.find_windows("Corvane Tolvessa v", timeout=60))
+            status = "   %d Modules Loaded" % len(self.files)
+            g.wait_status(status)
+            # With a list loaded: the ten columns and "Known Vulnerable", filled in by the workers.
+            rows = g.wait_for(lambda: [r for r in [g.rows()] if r and len(r[0]) == 11 and
+                                       r[0][10]], what="the Known Vulnerable cell")[0]
+            self.assertIn("e2e-0002", rows[0][10])
+            self.assertTrue(all(r[10] == "" for r in rows[1:]), rows)
+            g.probe("command", str(SHOW_HASHES))
+            g.wait_status(status)
+            end = time.time() + 90
+            while True:
+                rows = g.rows()
+                if (rows and all(len(r) == 19 and r[15] for r in rows)) or time.time() > end:
+                    break
+                time.sleep(0.3)
+            g.screenshot("trust-lists")
+            self.assertEqual(len(rows), len(self.files))
+            for (name, verdict, signer), row in zip(IMAGES, rows):
+                self.assertTrue(row[1].endswith(name), row)
+                self.assertEqual(row[15], verdict, name)
+                if signer is not None:
+                    self.assertEqual(row[16], signer, name)
+                self.assertEqual(row[17], "", name)
+            self.assertIn("e2e-0002", rows[0][18])
+        finally:
+            if app.poll() is None:
+                app.kill()
+            app.wait(timeout=30)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--shots", required=True)
+    parser.add_argument("--images", required=True)
+    ARGS, rest = parser.parse_known_args()
+    if not wine_run.WINEPREFIX:
+        sys.exit("WINEPREFIX is not set")
+    os.makedirs(ARGS.shots, exist_ok=True)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
