@@ -8,6 +8,8 @@ the test build (TolvessaTestable.exe) lists signed test images through a recorde
   Python's csv and json modules read them back; a list naming one file's SHA-256 flags its row and
   the exit code carries 4; a list that cannot be read carries 8.
 - A list loaded from the command line shows the "Known Vulnerable" column in the window.
+- The lists in the "vulnlists" folder beside the program are loaded in both modes; one that is
+  malformed sets flag 8 unattended and is named in a message box in the window.
 
     trust_lists_e2e.py --exe TolvessaTestable.exe --probe tolvessa_probe.exe --shots DIR
                        --images DIR
@@ -174,6 +176,66 @@ class TrustListsTest(unittest.TestCase):
                     self.assertEqual(row[16], signer, name)
                 self.assertEqual(row[17], "", name)
             self.assertIn("e2e-0002", rows[0][18])
+        finally:
+            if app.poll() is None:
+                app.kill()
+            app.wait(timeout=30)
+
+
+def visible_boxes():
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Corvane Tolvessa$"],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+    return [line for line in out.split() if line]
+
+
+class ListsBesideProgramTest(TrustListsTest):
+    def setUp(self):
+        super().setUp()
+        self.app_dir = os.path.join(self.dir, "app")
+        lists = os.path.join(self.app_dir, "vulnlists")
+        os.makedirs(lists)
+        self.exe = os.path.join(self.app_dir, os.path.basename(ARGS.exe))
+        shutil.copy(ARGS.exe, self.exe)
+        with open(os.path.join(lists, "a.CSV"), "w", newline="") as f:
+            f.write(lol_drivers_csv(self.sha256(self.files[1]), "beside-01"))
+        with open(os.path.join(lists, "bad.xml"), "w") as f:
+            f.write("<SiPolicy><oops")
+        with open(os.path.join(lists, "notes.txt"), "w") as f:
+            f.write("not a list: never read")
+
+    # The tests of the base class are not run again here.
+    test_exports_carry_every_cell_and_a_listed_driver_gives_exit_4 = None
+    test_an_unreadable_list_gives_8_and_the_export_is_still_written = None
+    test_window_shows_verdicts_and_the_list_column = None
+
+    def test_unattended_they_match_and_the_bad_one_is_flag_8(self):
+        out_csv = os.path.join(self.dir, "out.csv")
+        proc = subprocess.run([wine_run.WINE, self.exe, "-csv", wine_run.windows_path(out_csv)],
+                              cwd=self.dir, env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+        self.assertEqual(proc.returncode, 4 | 8)
+        with open(out_csv, encoding="utf-8", newline="") as f:
+            rows = list(csv.reader(f))[1:]
+        self.assertIn("beside-01", rows[1][-1])
+        self.assertEqual([r[-1] for i, r in enumerate(rows) if i != 1], [""] * (len(rows) - 1))
+
+    def test_interactive_the_bad_one_is_named_in_a_box_and_the_good_one_matches(self):
+        g = gui.Gui(self.exe, ARGS.probe, ARGS.shots)
+        app = subprocess.Popen([wine_run.WINE, self.exe], cwd=self.dir, env=self.env,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        try:
+            boxes = g.wait_for(visible_boxes, 60, "the message about bad.xml")
+            g.screenshot("list-failure-box")
+            time.sleep(0.5)
+            for wid in boxes:
+                subprocess.run(["xdotool", "key", "--window", wid, "Return"],
+                               stderr=subprocess.DEVNULL)
+            self.assertTrue(wine_run.find_windows("Corvane Tolvessa v", timeout=60))
+            g.wait_status("   %d Modules Loaded" % len(self.files))
+            rows = g.wait_for(lambda: [r for r in [g.rows()] if r and len(r[1]) == 11 and
+                                       r[1][10]], what="the Known Vulnerable cell")[0]
+            self.assertIn("beside-01", rows[1][10])
         finally:
             if app.poll() is None:
                 app.kill()
