@@ -122,7 +122,8 @@ class ScanToolTest(unittest.TestCase):
         kernel = dict(rows64[0])
         self.assertEqual(kernel["Image Name"], "C:\\windows\\system32\\ntoskrnl.exe")
         self.assertEqual(kernel["MD5 Hash"], hashlib.md5(self.kernel).hexdigest().upper())
-        # The digests after the ten cells: the file is no PE image, so only the file hashes.
+        # The digests and the verdict after the ten cells: the file is no PE image, so only the
+        # file hashes, and no signature.
         self.assertEqual([label for label, _ in rows64[0]][10:],
                          ["SHA-1", "SHA-256", "PE SHA-1", "PE SHA-256", "Imphash", "Signature",
                           "Signer", "Catalog"])
