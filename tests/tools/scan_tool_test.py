@@ -1,12 +1,22 @@
 #!/usr/bin/env python3
 """tolvessa_scan, the host scanner: recordings in both layouts of the kernel's module table,
-replayed over a folder standing in for drive C:.
+replayed over a folder standing in for drive C:; the signature verdicts of the signed test images
+(with their catalogs and test root), the vulnerable-driver lists, the exports and the exit code.
 
-    scan_tool_test.py --scan tolvessa_scan
+    scan_tool_test.py --scan tolvessa_scan --trust-images DIR --version-images DIR
+
+--trust-images is the output folder of tests/fixtures/trust/make_signed_images.py, and
+--version-images the folder of the version-resource images of tests/fixtures.
 """
 import argparse
+import csv
+import datetime
 import hashlib
+import io
+import json
 import os
+import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -20,12 +30,35 @@ PATHS = ["\\SystemRoot\\system32\\ntoskrnl.exe", "\\SystemRoot\\system32\\driver
 LAYOUTS = {"32": (4, 284, 8, 4, 28), "64": (8, 296, 16, 8, 40)}
 
 
+SIGNER = "Tolvessa Test Signer"
+STRAY = "Tolvessa Stray Signer"
+# Every caption a row can print, in order; "Known Vulnerable" only with a list loaded.
+CAPTIONS = ["Load Order", "Image Name", "Base Address", "Image Size", "Publisher", "Description",
+            "Version", "MD5 Hash", "Hidden", "Exists", "SHA-1", "SHA-256", "PE SHA-1",
+            "PE SHA-256", "Imphash", "Signature", "Signer", "Catalog", "Known Vulnerable"]
+LOL_HEADER = ("Id,Category,KnownVulnerableSamples_MD5,KnownVulnerableSamples_SHA1,"
+              "KnownVulnerableSamples_SHA256,KnownVulnerableSamples_Authentihash_SHA1,"
+              "KnownVulnerableSamples_Authentihash_SHA256\r\n")
+
+
+def split_line(line):
+    """A printed line as (label, value): the label padded to 13 characters, or longer."""
+    label = line[:13].rstrip()
+    if line.startswith("Known Vulnerable "):
+        label = "Known Vulnerable"
+    return label, line[max(len(label), 13) + 1:]
+
+
 def rows_of(output):
     """The printed rows as lists of (label, value), and the closing count line."""
     blocks = output.rstrip("\n").split("\n\n")
-    rows = [[(line[:13].rstrip(), line[14:]) for line in block.split("\n")]
-            for block in blocks[:-1]]
+    rows = [[split_line(line) for line in block.split("\n")] for block in blocks[:-1]]
     return rows, blocks[-1]
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
 
 
 class ScanToolTest(unittest.TestCase):
@@ -89,13 +122,17 @@ class ScanToolTest(unittest.TestCase):
         kernel = dict(rows64[0])
         self.assertEqual(kernel["Image Name"], "C:\\windows\\system32\\ntoskrnl.exe")
         self.assertEqual(kernel["MD5 Hash"], hashlib.md5(self.kernel).hexdigest().upper())
-        # The digests after the ten cells: the file is no PE image, so only the file hashes.
+        # The digests and the verdict after the ten cells: the file is no PE image, so only the
+        # file hashes, and no signature.
         self.assertEqual([label for label, _ in rows64[0]][10:],
-                         ["SHA-1", "SHA-256", "PE SHA-1", "PE SHA-256", "Imphash"])
+                         ["SHA-1", "SHA-256", "PE SHA-1", "PE SHA-256", "Imphash", "Signature",
+                          "Signer", "Catalog"])
         self.assertEqual(kernel["SHA-1"], hashlib.sha1(self.kernel).hexdigest().upper())
         self.assertEqual(kernel["SHA-256"], hashlib.sha256(self.kernel).hexdigest().upper())
         self.assertEqual((kernel["PE SHA-1"], kernel["PE SHA-256"], kernel["Imphash"]), ("", "", ""))
         self.assertEqual(dict(rows64[1])["SHA-256"], "")  # no file, no digest
+        self.assertEqual((kernel["Signature"], kernel["Signer"]), ("Unsigned", ""))
+        self.assertEqual(dict(rows64[1])["Signature"], "")  # no file, no verdict
         self.assertEqual(dict(rows64[2])["SHA-256"], hashlib.sha256(b"").hexdigest().upper())
         self.assertEqual(dict(rows64[1])["Exists"], "False")
         self.assertEqual(dict(rows64[2])["Image Name"], "C:\\Tools\\acme.sys")
@@ -107,6 +144,23 @@ class ScanToolTest(unittest.TestCase):
         self.assertNotEqual([dict(r)["Image Name"] for r in rows][:1],
                             ["C:\\windows\\system32\\ntoskrnl.exe"])
 
+    def test_log_writes_the_report_instead_of_the_rows(self):
+        table = os.path.join(self.dir, "t.bin")
+        self.scan("--record", table, *PATHS)
+        # (report path, exit code): a report that cannot be written is flag 2.
+        cases = [(os.path.join(self.dir, "r.log"), 0), (os.path.join(self.dir, "no", "r.log"), 2)]
+        for report, code in cases:
+            proc = self.scan("--drive-c", self.drive_c, "--log", report, table, check=False)
+            self.assertEqual(proc.returncode, code, proc.stderr)
+            self.assertEqual(proc.stdout, "")
+            self.assertEqual(os.path.exists(report), code == 0)
+            if code == 0:
+                with open(report, encoding="utf-8-sig") as f:
+                    self.assertIn("C:\\windows\\system32\\ntoskrnl.exe", f.read())
+            else:
+                self.assertIn(report, proc.stderr)
+                self.assertNotIn("usage:", proc.stderr)
+
     def test_unknown_layout_is_a_usage_error(self):
         for bad in ("48", "", "x64"):
             proc = self.scan("--layout", bad, "--record", os.path.join(self.dir, "t.bin"),
@@ -116,8 +170,226 @@ class ScanToolTest(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(self.dir, "t.bin")))
 
 
+class SignedImagesTest(unittest.TestCase):
+    """The signed test images under the stand-in drive C:, named by a recorded 64-bit table."""
+
+    # (image, Signature, Signer, Catalog) with the test root trusted and the fixture catalogs.
+    VERDICTS = [
+        ("signed_64.exe", "Embedded", SIGNER, ""),
+        ("tampered_64.exe", "Invalid", SIGNER, ""),  # the image changed after signing
+        ("untrusted_64.exe", "Untrusted", STRAY, ""),
+        ("unsigned_64.exe", "Unsigned", "", ""),
+        ("catalog_member_64.exe", "Catalog", SIGNER, "tolvessa_test.cat"),
+        # A catalog's own verdict names the catalog that gave it.
+        ("catalog_stray_64.exe", "Untrusted", STRAY, "stray.cat"),
+        ("catalog_changed_64.exe", "Unsigned", "", ""),  # its listed hash is not its own
+        ("gone.sys", "", "", ""),  # no file: not checked
+    ]
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-scan-")
+        self.dir = self.tmp.name
+        tools = os.path.join(self.dir, "c", "Tools")
+        os.makedirs(tools)
+        self.images = [image for image, *_ in self.VERDICTS]
+        for image in self.images:
+            if image != "gone.sys":
+                shutil.copy(os.path.join(ARGS.trust_images, image), tools)
+        self.version_image = "version_basic_64.dll"
+        shutil.copy(os.path.join(ARGS.version_images, self.version_image), tools)
+        self.tables = {}
+        for bits in LAYOUTS:
+            self.tables[bits] = os.path.join(self.dir, "t%s.bin" % bits)
+            self.run_scan(
+                "--layout", bits, "--record", self.tables[bits],
+                *["\\??\\C:\\Tools\\" + image for image in self.images + [self.version_image]])
+        self.trust = ["--catalogs", os.path.join(ARGS.trust_images, "catroot"), "--roots",
+                      os.path.join(ARGS.trust_images, "test_root.pem")]
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def run_scan(self, *args, bits="64", expect=0):
+        if "--record" not in args:
+            args = ("--layout", bits, "--drive-c", os.path.join(self.dir, "c")) + args + (
+                self.tables[bits],)
+        proc = subprocess.run([ARGS.scan] + list(args), stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True)
+        self.assertEqual(proc.returncode, expect, proc.stderr)
+        return proc
+
+    def rows(self, proc):
+        rows, count = rows_of(proc.stdout)
+        self.assertEqual(count, "%d Modules Loaded" % (len(self.images) + 1))
+        return [dict(row) for row in rows]
+
+    def lol_list(self, *sha256):
+        """A LOLDrivers list whose one entry names the files of these SHA-256 digests."""
+        return self.write("drivers.csv", LOL_HEADER + "fix-0001,vulnerable driver,,,\"%s\",,\r\n"
+                          % ", ".join(sha256))
+
+    def write(self, name, text):
+        path = os.path.join(self.dir, name)
+        with open(path, "w", newline="") as f:
+            f.write(text)
+        return path
+
+    def tool_path(self, image):
+        return os.path.join(self.dir, "c", "Tools", image)
+
+    def test_verdict_of_each_image(self):
+        proc = self.run_scan(*self.trust)
+        rows = self.rows(proc)
+        for row, (image, signature, signer, catalog) in zip(rows, self.VERDICTS):
+            self.assertEqual(row["Image Name"], "C:\\Tools\\" + image)
+            self.assertEqual((row["Signature"], row["Signer"], row["Catalog"]),
+                             (signature, signer, catalog), image)
+            self.assertNotIn("Known Vulnerable", row)  # no list loaded
+        # garbage.cat and truncated.cat are no catalogs; the six others are read.
+        self.assertIn(": 6 catalogs read, 2 files skipped as no catalog", proc.stderr)
+
+    def test_roots_and_catalogs_decide_the_verdicts(self):
+        catroot = os.path.join(ARGS.trust_images, "catroot")
+        root = os.path.join(ARGS.trust_images, "test_root.pem")
+        stray = os.path.join(ARGS.trust_images, "stray_root.pem")
+        # (arguments, verdict of signed_64.exe, of untrusted_64.exe, of catalog_member_64.exe)
+        cases = [
+            # The system's store knows neither test root; no catalog folder, no catalog.
+            ((), "Untrusted", "Untrusted", "Unsigned"),
+            (("--roots", root), "Embedded", "Untrusted", "Unsigned"),
+            (("--roots", stray), "Untrusted", "Embedded", "Unsigned"),
+            (("--catalogs", catroot), "Untrusted", "Untrusted", "Untrusted"),
+            (("--catalogs", catroot, "--roots", root), "Embedded", "Untrusted", "Catalog"),
+            (("--catalogs", os.path.join(self.dir, "none"), "--roots", root), "Embedded",
+             "Untrusted", "Unsigned"),
+        ]
+        for args, signed, untrusted, member in cases:
+            proc = self.run_scan(*args)
+            verdicts = {row["Image Name"].split("\\")[-1]: row["Signature"]
+                        for row in self.rows(proc)}
+            self.assertEqual((verdicts["signed_64.exe"], verdicts["untrusted_64.exe"],
+                              verdicts["catalog_member_64.exe"]), (signed, untrusted, member), args)
+            self.assertEqual("catalogs read" in proc.stderr, "--catalogs" in args, args)
+
+    def test_vulnerable_lists_name_the_rows_they_match(self):
+        tampered = sha256_of(self.tool_path("tampered_64.exe"))
+        unknown = "00" * 32
+        lol = self.lol_list(unknown, tampered.upper())
+        # The version image's OriginalFilename is fixture.sys, its FileVersion 10.0.19041.1.
+        policy = self.write("policy.xml", (
+            '<?xml version="1.0"?>\n<SiPolicy xmlns="urn:schemas-microsoft-com:sipolicy">'
+            '<FileRules><Deny ID="ID_DENY_FIXTURE" FriendlyName="" FileName="fixture.sys" '
+            'MaximumFileVersion="10.0.19041.1"/></FileRules></SiPolicy>\n'))
+        expected = {"tampered_64.exe": "LOLDrivers fix-0001 (vulnerable driver): file hash SHA-256",
+                    self.version_image: "SiPolicy ID_DENY_FIXTURE: name and version"}
+        proc = self.run_scan(*self.trust, "--vulnlist", lol, "--vulnlist", policy, expect=4)
+        for row in self.rows(proc):
+            image = row["Image Name"].split("\\")[-1]
+            self.assertEqual(row["Known Vulnerable"], expected.get(image, ""), image)
+            self.assertEqual(list(row), CAPTIONS)
+        # A list that names no loaded driver: every line is there, empty, and nothing is found.
+        proc = self.run_scan("--vulnlist", self.lol_list(unknown))
+        self.assertEqual({row["Known Vulnerable"] for row in self.rows(proc)}, {""})
+
+    def test_lists_that_cannot_be_read(self):
+        missing = os.path.join(self.dir, "missing.csv")
+        no_columns = self.write("columns.csv", "Id,Category\r\nfix-0001,vulnerable driver\r\n")
+        bad_xml = self.write("bad.xml", "<?xml version='1.0'?><SiPolicy><FileRules>")
+        cases = [(missing, "No such file or directory"), (self.dir, "not a regular file"),
+                 (no_columns, "KnownVulnerableSamples_MD5"), (bad_xml, "")]
+        for path, why in cases:
+            proc = self.run_scan("--vulnlist", path, expect=8)
+            self.assertIn(path, proc.stderr)
+            self.assertIn(why, proc.stderr)
+            # The scan goes on without it; no list is loaded, so no line for one.
+            rows = self.rows(proc)
+            self.assertNotIn("Known Vulnerable", rows[0])
+        # The flags add up: a list unread, another that matches a row.
+        tampered = sha256_of(self.tool_path("tampered_64.exe"))
+        proc = self.run_scan("--vulnlist", missing, "--vulnlist", self.lol_list(tampered),
+                             expect=12)
+        found = {row["Image Name"]: row["Known Vulnerable"] for row in self.rows(proc)}
+        self.assertIn("fix-0001", found["C:\\Tools\\tampered_64.exe"])
+
+    def test_exports_hold_the_printed_rows(self):
+        lol = self.lol_list(sha256_of(self.tool_path("signed_64.exe")))
+        for bits in LAYOUTS:
+            csv_path = os.path.join(self.dir, "rows%s.csv" % bits)
+            json_path = os.path.join(self.dir, "rows%s.json" % bits)
+            before = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+            proc = self.run_scan(*self.trust, "--vulnlist", lol, "--csv", csv_path, "--json",
+                                 json_path, bits=bits, expect=4)
+            after = datetime.datetime.now(datetime.timezone.utc)
+            printed = [list(row.items()) for row in self.rows(proc)]
+
+            with open(csv_path, "rb") as f:
+                raw = f.read()
+            self.assertFalse(raw.startswith(b"\xef\xbb\xbf"))
+            table = list(csv.reader(io.StringIO(raw.decode("utf-8"), newline="")))
+            self.assertEqual(table[0], CAPTIONS)
+            self.assertEqual(table[1:], [[value for _, value in row] for row in printed])
+            # Written after the workers were done: every file that is there has its digests.
+            self.assertTrue(all(row[11] for row in table[1:] if row[9] == "True"))
+
+            with open(json_path, "rb") as f:
+                raw = f.read()
+            self.assertFalse(raw.startswith(b"\xef\xbb\xbf"))
+            document = json.loads(raw.decode("utf-8"))
+            self.assertEqual(document["computerName"], socket.gethostname())
+            self.assertEqual(document["bits"], int(bits))
+            taken = datetime.datetime.strptime(document["time"], "%Y-%m-%dT%H:%M:%SZ").replace(
+                tzinfo=datetime.timezone.utc)
+            self.assertTrue(before <= taken <= after, document["time"])
+            keys = {"Image Name": "imageName", "Base Address": "baseAddress",
+                    "MD5 Hash": "md5", "SHA-1": "sha1", "SHA-256": "sha256", "PE SHA-1": "peSha1",
+                    "PE SHA-256": "peSha256", "Signer": "signer", "Catalog": "catalog"}
+            self.assertEqual(len(document["modules"]), len(printed))
+            for module, row in zip(document["modules"], printed):
+                cells = dict(row)
+                for caption, key in keys.items():
+                    self.assertEqual(module[key], cells[caption], key)
+                self.assertEqual(module["loadOrder"], int(cells["Load Order"]))
+                self.assertEqual(module["signature"], cells["Signature"] or None)
+                self.assertEqual(module["exists"], cells["Exists"] == "True")
+                self.assertEqual([m["id"] for m in module["knownVulnerable"]],
+                                 ["fix-0001"] if cells["Known Vulnerable"] else [])
+            self.assertEqual(sum(bool(m["knownVulnerable"]) for m in document["modules"]), 1)
+
+    def test_exports_that_cannot_be_written(self):
+        missing_folder = os.path.join(self.dir, "no", "rows.csv")
+        # (arguments, exit code): each failure is flag 2, or-ed with the match's 4.
+        tampered = sha256_of(self.tool_path("tampered_64.exe"))
+        cases = [
+            (("--csv", missing_folder), 2),
+            (("--json", self.dir), 2),  # a folder
+            (("--csv", missing_folder, "--vulnlist", self.lol_list(tampered)), 6),
+        ]
+        for args, code in cases:
+            proc = self.run_scan(*args, expect=code)
+            self.assertNotIn("usage:", proc.stderr)
+            self.assertIn(args[1], proc.stderr)
+            self.rows(proc)  # the rows are printed all the same
+        # The file that can be written still is.
+        good = os.path.join(self.dir, "good.json")
+        self.run_scan("--csv", missing_folder, "--json", good, expect=2)
+        with open(good, encoding="utf-8") as f:
+            self.assertEqual(len(json.load(f)["modules"]), len(self.images) + 1)
+
+    def test_an_unread_table_still_writes_the_exports(self):
+        csv_path = os.path.join(self.dir, "rows.csv")
+        proc = subprocess.run([ARGS.scan, "--csv", csv_path, os.path.join(self.dir, "none.bin")],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertIn("cannot read the module table", proc.stderr)
+        self.assertEqual(proc.stdout, "")
+        with open(csv_path, newline="", encoding="utf-8") as f:
+            self.assertEqual(list(csv.reader(f)), [CAPTIONS])
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--scan", required=True)
+    parser.add_argument("--trust-images", required=True)
+    parser.add_argument("--version-images", required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
