@@ -213,18 +213,17 @@ void BM_ScanWithDigests(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(s.bytes));
 }
 
-// The scan with every digest and the verdict on every signature, as the window does it with one
-// digest worker: the rows on this thread, the jobs on the worker's as the rows come in, all
-// waited for. The catalogs are read once, at the first look-up, and kept, as a running program
-// keeps them.
-void BM_ScanWithVerdicts(benchmark::State& state) {
+// The scan with every digest and the verdict on every signature, as the window does it: the rows
+// on this thread, the jobs on the workers' as the rows come in, all waited for. The catalogs are
+// read once, at the first look-up, and kept, as a running program keeps them.
+void ScanWithVerdicts(benchmark::State& state, unsigned workers) {
     Setup& s = TheSetup();
     tolvessa::host::HostInventory inventory(s.root.string());
     tolvessa::host::InMemoryModuleTable table(s.table, tolvessa::ModuleTableLayout::k64Bit);
     tolvessa::host::FixedScanHost host;
     const tolvessa::InventoryPlatform platform = inventory.Platform(table);
     tolvessa::DigestPool pool(
-        1,
+        workers,
         tolvessa::tools::ScanWorkers(
             inventory.Paths(), s.roots,
             std::make_shared<const tolvessa::host::HostCatalogs>(s.catalogs, s.roots)),
@@ -247,6 +246,16 @@ void BM_ScanWithVerdicts(benchmark::State& state) {
     state.counters["verdicts"] = static_cast<double>(verdicts);
     state.counters["valid"] = static_cast<double>(valid);
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(s.bytes));
+}
+
+// With as many workers as the window starts (one per core).
+void BM_ScanWithVerdicts(benchmark::State& state) {
+    ScanWithVerdicts(state, tolvessa::DefaultDigestWorkers());
+}
+
+// With one worker: all the work on two threads, one after the other for each file.
+void BM_ScanWithVerdictsOneWorker(benchmark::State& state) {
+    ScanWithVerdicts(state, 1);
 }
 
 void BM_OpensslHashOnly(benchmark::State& state) {
@@ -331,6 +340,9 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark("BM_ScanWithVerdicts", BM_ScanWithVerdicts)
             ->MeasureProcessCPUTime()
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("BM_ScanWithVerdictsOneWorker", BM_ScanWithVerdictsOneWorker)
+            ->MeasureProcessCPUTime()
+            ->Unit(benchmark::kMillisecond);
     }
     MedianCollector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -340,6 +352,7 @@ int main(int argc, char** argv) {
     const double hash = reporter.Median("BM_OpensslHashOnly");
     const double withDigests = reporter.Median("BM_ScanWithDigests");
     const double withVerdicts = reporter.Median("BM_ScanWithVerdicts");
+    const double oneWorker = reporter.Median("BM_ScanWithVerdictsOneWorker");
     std::printf("\n%zu modules and %zu signed test images, %.1f MiB of image files\n", modules,
                 TheSetup().signedImages, static_cast<double>(TheSetup().bytes) / (1 << 20));
     // A ratio is printed when both of its benchmarks ran (--benchmark_filter may leave some out).
@@ -356,14 +369,20 @@ int main(int argc, char** argv) {
     }
     if (hash > 0 && withVerdicts > 0) {
         std::printf(
-            "scan with digests and verdicts (1 worker) / OpenSSL MD5 alone, one thread (median "
-            "of %d rounds): %.3f (target <= 2.0)\n",
-            rounds, withVerdicts / hash);
-        // The work itself, whatever else the machine runs: the CPU time of both threads. The
+            "scan with digests and verdicts (%u workers on %u cores) / OpenSSL MD5 alone, one "
+            "thread (median of %d rounds): %.3f (target <= 2.0)\n",
+            tolvessa::DefaultDigestWorkers(), std::thread::hardware_concurrency(), rounds,
+            withVerdicts / hash);
+    }
+    if (hash > 0 && oneWorker > 0) {
+        std::printf(
+            "  the same with 1 worker (median of %d rounds): %.3f\n", rounds, oneWorker / hash);
+        // The work itself, whatever else the machine runs: the CPU time of all threads. The
         // ratio above comes near it when the scan's thread and the worker share one core.
         std::printf(
-            "  its CPU time, both threads / OpenSSL MD5's (median of %d rounds): %.3f\n", rounds,
-            reporter.MedianCpu("BM_ScanWithVerdicts") / reporter.MedianCpu("BM_OpensslHashOnly"));
+            "  its CPU time, all threads / OpenSSL MD5's (median of %d rounds): %.3f\n", rounds,
+            reporter.MedianCpu("BM_ScanWithVerdictsOneWorker") /
+                reporter.MedianCpu("BM_OpensslHashOnly"));
     }
     std::error_code ignored;
     fs::remove_all(TheSetup().root, ignored);
