@@ -205,6 +205,42 @@ class MainWindowTest(unittest.TestCase):
             if os.path.exists(target):
                 os.remove(target)
 
+    def test_5b_the_chosen_filter_decides_the_form(self):
+        # Alt+T reaches the dialog's list of file types: the second filter is CSV, the third JSON.
+        for downs, name in ((1, "drivers.csv"), (2, "drivers.json")):
+            target = os.path.join(tempfile.mkdtemp(prefix="export-", dir=self.tmp.name), name)
+            button = self.g.control("Button")
+            self.g.click(button[0] + 156 - 9 + 70, button[1] + 13)
+            dialog = wine_run.find_windows("Save file as...", timeout=30)
+            self.assertTrue(dialog, "no save dialog")
+            self.g.xdo("windowfocus", "--sync", dialog[0])
+            self.g.xdo("key", "--clearmodifiers", "alt+t")
+            for _ in range(downs):
+                self.g.xdo("key", "Down")
+            self.g.screenshot("export-filter-%d" % downs)
+            self.g.xdo("key", "--clearmodifiers", "alt+n")
+            self.g.xdo("key", "--clearmodifiers", "ctrl+a")
+            self.g.xdo("type", "--delay", "20", wine_run.windows_path(target))
+            self.g.xdo("key", "Return")
+            self.g.wait_for(lambda: not wine_run.find_windows("Save file as...", timeout=0.5),
+                            30, "the dialog to close")
+            self.g.wait_for(lambda: os.path.exists(target), 10, "the export")
+            time.sleep(0.5)
+            with open(target, "rb") as f:
+                data = f.read().decode("utf-8")
+            rows = self.g.rows()
+            if name.endswith(".csv"):
+                import csv
+                import io
+                table = list(csv.reader(io.StringIO(data, newline="")))
+                self.assertEqual(table[0][:2], ["Load Order", "Image Name"])
+                self.assertEqual([r[:10] for r in table[1:]], [r[:10] for r in rows])
+            else:
+                import json
+                document = json.loads(data)
+                self.assertEqual([m["imageName"] for m in document["modules"]],
+                                 [r[1] for r in rows])
+
     def test_6_about_is_centred_over_the_main_window(self):
         for move in (None, (-40, -60)):
             if move:
