@@ -375,14 +375,14 @@ int main(int argc, char** argv) {
             withVerdicts / hash);
     }
     if (hash > 0 && oneWorker > 0) {
-        std::printf(
-            "  the same with 1 worker (median of %d rounds): %.3f\n", rounds, oneWorker / hash);
+        std::printf("  the same with 1 worker (median of %d rounds): %.3f\n", rounds,
+                    oneWorker / hash);
         // The work itself, whatever else the machine runs: the CPU time of all threads. The
         // ratio above comes near it when the scan's thread and the worker share one core.
-        std::printf(
-            "  its CPU time, all threads / OpenSSL MD5's (median of %d rounds): %.3f\n", rounds,
-            reporter.MedianCpu("BM_ScanWithVerdictsOneWorker") /
-                reporter.MedianCpu("BM_OpensslHashOnly"));
+        std::printf("  its CPU time, all threads / OpenSSL MD5's (median of %d rounds): %.3f\n",
+                    rounds,
+                    reporter.MedianCpu("BM_ScanWithVerdictsOneWorker") /
+                        reporter.MedianCpu("BM_OpensslHashOnly"));
     }
     std::error_code ignored;
     fs::remove_all(TheSetup().root, ignored);

@@ -31,7 +31,7 @@ Text GetSpecialFolderPath(int csidl) {
 
 }  // namespace
 
-std::string ExportText(ExportKind kind, const DriverList& list) {
+std::string ExportText(ExportKind kind, const DriverList& list, const SYSTEMTIME& taken) {
     const std::vector<ModuleRecord> records = ModuleRecords(list);
     if (kind == ExportKind::kCsv)
         return ExportCsv(records);
@@ -40,23 +40,22 @@ std::string ExportText(ExportKind kind, const DriverList& list) {
     DWORD length = static_cast<DWORD>(std::size(name));
     if (::GetComputerNameW(name, &length))
         context.computerName = FromWide(name, length);
-    SYSTEMTIME now = {};
-    ::GetSystemTime(&now);
-    context.time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    context.time = {taken.wYear, taken.wMonth,  taken.wDay,
+                    taken.wHour, taken.wMinute, taken.wSecond};
     context.bits = sizeof(void*) == 8 ? 64 : 32;
     return ExportJson(context, records);
 }
 
 void ExportDriverList(HWND owner, ReportFileApi& files, const DriverList& list,
-                      const Text& statusText) {
+                      const Text& statusText, const SYSTEMTIME& taken) {
     if (list.Count() == 0)
         return;
     // Everything is put together before the dialog opens: it holds the list as it was now.
     const Text text = JoinReportLines(DriverReportLines(list, TOLVESSA_U(TOLVESSA_TITLE),
                                                         TOLVESSA_U(TOLVESSA_HOST_NAME), statusText,
                                                         ReportStyle::kExport));
-    const std::string csv = ExportText(ExportKind::kCsv, list);
-    const std::string json = ExportText(ExportKind::kJson, list);
+    const std::string csv = ExportText(ExportKind::kCsv, list, taken);
+    const std::string json = ExportText(ExportKind::kJson, list, taken);
 
     const Text desktop = GetSpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
     wchar_t fileName[32768] = L"KernelDrivers";

@@ -17,9 +17,10 @@ namespace tolvessa::win32 {
 // export-style report, or the CSV or JSON text, as the chosen filter says. Nothing when the list
 // is empty or the dialog is cancelled.
 void ExportDriverList(HWND owner, ReportFileApi& files, const DriverList& list,
-                      const Text& statusText);
+                      const Text& statusText, const SYSTEMTIME& taken);
 
-// The list as CSV or JSON, the JSON document naming this computer, the time now and the build.
-std::string ExportText(ExportKind kind, const DriverList& list);
+// The list as CSV or JSON, the JSON document naming this computer, `taken` (when the list was
+// taken, UTC) and the build.
+std::string ExportText(ExportKind kind, const DriverList& list, const SYSTEMTIME& taken);
 
 }  // namespace tolvessa::win32

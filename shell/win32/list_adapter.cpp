@@ -214,8 +214,9 @@ LRESULT DriverListAdapter::OnCustomDraw(NMLVCUSTOMDRAW* draw) const {
             // LvAdvancedCustomDrawItem: the background of a row with a shade; the list paints it.
             const auto index = static_cast<std::size_t>(draw->nmcd.dwItemSpec);
             const bool inList = index < list_.Count();
-            const RowShade shade = ShadeOfRow(inList ? &list_.Row(index) : nullptr,
-                                              inList ? &list_.Findings(index) : nullptr, shading_());
+            const RowShade shade =
+                ShadeOfRow(inList ? &list_.Row(index) : nullptr,
+                           inList ? &list_.Findings(index) : nullptr, shading_());
             if (const auto colour = ShadeColour(shade))
                 draw->clrTextBk = *colour;
             return CDRF_DODEFAULT;

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
-#include "report/report_file.h"
 #include "report/exports.h"
+#include "report/report_file.h"
 #include "shell/file_facts.h"
 #include "shell/log_mode.h"
 #include "shell/win32/clipboard.h"
@@ -551,7 +551,7 @@ void TForm2::FormShow() {
     };
     actions.completeRows = [this] { CompleteRows(); };
     actions.writeExport = [this](ExportKind kind, const Text& fileName) {
-        return WriteExportFile(reportFile_, fileName, ExportText(kind, list_));
+        return WriteExportFile(reportFile_, fileName, ExportText(kind, list_, listTaken_));
     };
     actions.anyVulnerable = [this] { return list_.AnyVulnerable(); };
     bool closeAsked = false;
@@ -597,7 +597,7 @@ void TForm2::CloseIfDeferred() {
 }
 
 void TForm2::Button4Click() {
-    ExportDriverList(hwnd_, reportFile_, list_, refresh_->StatusText());
+    ExportDriverList(hwnd_, reportFile_, list_, refresh_->StatusText(), listTaken_);
 }
 
 void TForm2::HighlightSuspiciousModules2Click() {
@@ -765,6 +765,7 @@ ScanResult TForm2::Scan() {
       private:
         TForm2& form_;
     } host(*this);
+    ::GetSystemTime(&listTaken_);
     return ScanDrivers(list_, inventory_.Platform(moduleTable_), host);
 }
 

@@ -22,11 +22,11 @@
 #include "report/driver_report.h"
 #include "shell/cmd_line.h"
 #include "shell/digest_pool.h"
-#include "trust/vulnerable_lists.h"
 #include "shell/refresh_cycle.h"
 #include "shell/win32/about_window.h"
 #include "shell/win32/list_adapter.h"
 #include "shell/win32/window_base.h"
+#include "trust/vulnerable_lists.h"
 
 namespace tolvessa::win32 {
 
@@ -135,6 +135,7 @@ class TForm2 : public WindowBase {
     bool logRun_ = false;
     bool closeDeferred_ = false;
     int exitCode_ = 0;
+    SYSTEMTIME listTaken_ = {};  // when the last scan began, UTC
 };
 
 }  // namespace tolvessa::win32

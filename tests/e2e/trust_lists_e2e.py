@@ -15,6 +15,7 @@ the test build (TolvessaTestable.exe) lists signed test images through a recorde
                        --images DIR
 """
 import argparse
+import calendar
 import csv
 import hashlib
 import io
@@ -93,6 +94,7 @@ class TrustListsTest(unittest.TestCase):
             f.write(lol_drivers_csv(self.sha256(listed), "e2e-0001"))
         out_csv = os.path.join(self.dir, "out.csv")
         out_json = os.path.join(self.dir, "out.json")
+        started = time.time()
         code = self.run_unattended(["-vulnlist", wine_run.windows_path(list_path),
                                     "-csv", wine_run.windows_path(out_csv),
                                     "-json", wine_run.windows_path(out_json)])
@@ -110,6 +112,9 @@ class TrustListsTest(unittest.TestCase):
         modules = document["modules"]
         self.assertEqual(len(modules), len(self.files))
         self.assertEqual(document.get("bits"), 64 if wine_run.is_64bit(ARGS.exe) else 32)
+        # When the list was taken: UTC, ISO 8601, within the run.
+        taken = calendar.timegm(time.strptime(document["time"], "%Y-%m-%dT%H:%M:%SZ"))
+        self.assertLess(abs(taken - started), 300, document["time"])
 
         for i, (row, path) in enumerate(zip(body, self.files)):
             cells = dict(zip(CAPTIONS, row))

@@ -78,8 +78,8 @@ TEST(ApplyResultsTest, EachResultToItsRowWithItsMatches) {
     const testing::Bytes csv = testing::BytesOf(OneEntryList());
     ASSERT_TRUE(lists.Load(csv, u"drivers.csv").error.empty());
     const std::string md5OfB = TextToUtf8(list.Row(1)[kMd5Hash]);
-    const testing::Bytes byMd5 = testing::BytesOf(std::string(kCsvHeader) + "id-md5,malicious,\"" +
-                                                  md5OfB + "\",,,,,\n");
+    const testing::Bytes byMd5 =
+        testing::BytesOf(std::string(kCsvHeader) + "id-md5,malicious,\"" + md5OfB + "\",,,,,\n");
     ASSERT_TRUE(lists.Load(byMd5, u"md5.csv").error.empty());
 
     std::vector<DigestResult> results(3);

@@ -128,11 +128,15 @@ TEST(ShadeOfRowTest, VulnerableFirstThenSuspiciousThenTheSignature) {
     plain[kPublisher] = u"Acme";
     DriverRow suspicious = plain;
     suspicious[kPublisher] = u"";
-    const VulnerableMatch match{u"drivers.csv", ListFormat::kLolDriversCsv, u"id-1", u"malicious",
-                                MatchedBy::kFileHash, MatchedAlgorithm::kSha256};
-    const std::optional<SignatureVerdict> verdicts[] = {
-        std::nullopt, SignatureVerdict::kEmbedded, SignatureVerdict::kCatalog,
-        SignatureVerdict::kUnsigned, SignatureVerdict::kInvalid, SignatureVerdict::kUntrusted};
+    const VulnerableMatch match{
+        u"drivers.csv", ListFormat::kLolDriversCsv, u"id-1",
+        u"malicious",   MatchedBy::kFileHash,       MatchedAlgorithm::kSha256};
+    const std::optional<SignatureVerdict> verdicts[] = {std::nullopt,
+                                                        SignatureVerdict::kEmbedded,
+                                                        SignatureVerdict::kCatalog,
+                                                        SignatureVerdict::kUnsigned,
+                                                        SignatureVerdict::kInvalid,
+                                                        SignatureVerdict::kUntrusted};
     for (const DriverRow* row : {&plain, &suspicious}) {
         for (const auto& verdict : verdicts) {
             for (const bool listed : {false, true}) {
@@ -186,8 +190,8 @@ TEST(ShownExtraColumnsTest, CaptionsOfEachCombination) {
             out.push_back(TextToUtf8(kExportColumnCaptions[c]));
         return out;
     };
-    const std::vector<std::string> hashes = {"SHA-1",     "SHA-256", "PE SHA-1", "PE SHA-256",
-                                             "Imphash",   "Signature", "Signer", "Catalog"};
+    const std::vector<std::string> hashes = {"SHA-1",   "SHA-256",   "PE SHA-1", "PE SHA-256",
+                                             "Imphash", "Signature", "Signer",   "Catalog"};
     EXPECT_EQ(captions(false, false), std::vector<std::string>{});
     EXPECT_EQ(captions(true, false), hashes);
     EXPECT_EQ(captions(false, true), std::vector<std::string>{"Known Vulnerable"});
