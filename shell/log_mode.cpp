@@ -58,10 +58,9 @@ LogModeOutcome RunLogMode(const LogModeActions& actions) {
                 outcome.vulnerableListUnread = true;
         }
     }
-    if (!unattended) {
-        outcome.vulnerableListUnread = false;
+    // An interactive run has told of its lists in messages; its exit code is 0.
+    if (!unattended)
         return outcome;
-    }
     outcome.found = true;
 
     bool scanned = false;

@@ -478,8 +478,16 @@ ListLoadReport VulnerableLists::Load(std::span<const std::uint8_t> bytes, Text s
         report.ignoredFileAttribs = read.ignoredFileAttribs;
         loaded.rules = std::move(read.rules);
     }
-    if (report.error.empty())
-        lists_.push_back(std::move(loaded));
+    if (report.error.empty()) {
+        // A list loaded again under its name takes the place of what was read of it before.
+        const auto same = std::find_if(lists_.begin(), lists_.end(), [&](const Loaded& list) {
+            return list.source == loaded.source;
+        });
+        if (same != lists_.end())
+            *same = std::move(loaded);
+        else
+            lists_.push_back(std::move(loaded));
+    }
     reports_.push_back(report);
     return report;
 }

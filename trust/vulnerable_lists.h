@@ -131,7 +131,8 @@ struct ListLoadReport {
 class VulnerableLists {
   public:
     // Reads one list, its format found from its bytes (DetectListFormat), and keeps it when it
-    // could be read; a list that could not is kept out and its report says why.
+    // could be read; a list that could not is kept out and its report says why. A list loaded
+    // again under the same source replaces the one read before (a failed reload keeps it).
     ListLoadReport Load(std::span<const std::uint8_t> bytes, Text source);
     ListLoadReport Load(std::span<const std::uint8_t> bytes, Text source, ListFormat format);
 

@@ -113,6 +113,29 @@ TEST(ApplyResultsTest, EachResultToItsRowWithItsMatches) {
     EXPECT_FALSE(list.AnyVulnerable());
 }
 
+// Loading a list again under its name replaces it: its matches are not doubled, and a reload
+// that fails keeps what was read before.
+TEST(LoadListFileTest, ALoadedListLoadedAgainTakesItsOwnPlace) {
+    testing::FakeInventory inventory;
+    const Text path = u"C:\\lists\\drivers.csv";
+    inventory.files[path].content = OneEntryList();
+    VulnerableLists lists;
+    FileIdentity identity;
+    identity.sha256 = AsciiText(kListedSha256);
+    ASSERT_TRUE(LoadListFile(lists, inventory.content, path).error.empty());
+    ASSERT_TRUE(LoadListFile(lists, inventory.content, path).error.empty());
+    EXPECT_EQ(lists.Count(), 1u);
+    EXPECT_EQ(lists.Match(identity).size(), 1u);
+    inventory.files[path].content = std::string("not a list");
+    EXPECT_FALSE(LoadListFile(lists, inventory.content, path).error.empty());
+    EXPECT_EQ(lists.Match(identity).size(), 1u);
+    // Another file with the same entries is a list of its own.
+    inventory.files[u"C:\\lists\\copy.csv"].content = OneEntryList();
+    ASSERT_TRUE(LoadListFile(lists, inventory.content, u"C:\\lists\\copy.csv").error.empty());
+    EXPECT_EQ(lists.Count(), 2u);
+    EXPECT_EQ(lists.Match(identity).size(), 2u);
+}
+
 TEST(FindingsOfTest, NameAndVersionMatchOnlyWithTheIdentity) {
     VulnerableLists lists;
     ASSERT_TRUE(lists.Load(testing::ReadListFixture("sipolicy.xml"), u"policy.xml").error.empty());
