@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 
+#include "inventory/file_bytes.h"
 #include "inventory/image_hash.h"
 
 namespace tolvessa {
@@ -12,57 +13,6 @@ namespace tolvessa {
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
-constexpr std::size_t kReadChunk = 1 << 16;
-
-Text Hex(std::span<const std::uint8_t> digest) {
-    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
-    Text text;
-    text.reserve(digest.size() * 2);
-    for (const std::uint8_t b : digest) {
-        text.push_back(kDigits[b >> 4]);
-        text.push_back(kDigits[b & 15]);
-    }
-    return text;
-}
-
-// The file's bytes: a mapping of the whole file, or (where it cannot be mapped) the file read
-// into memory. Nothing when it cannot be opened or a read fails part-way.
-class FileBytes {
-  public:
-    static std::optional<FileBytes> Load(FileContentApi& content, const Text& path) {
-        FileBytes loaded;
-        loaded.file_ = content.OpenForRead(path);
-        if (!loaded.file_)
-            return std::nullopt;
-        loaded.view_ = loaded.file_->MapWhole();
-        if (loaded.view_)
-            return loaded;
-        try {
-            std::vector<std::uint8_t> chunk(kReadChunk);
-            for (;;) {
-                const std::optional<std::size_t> got = loaded.file_->Read(chunk);
-                if (!got || *got > chunk.size())
-                    return std::nullopt;
-                if (*got == 0)
-                    break;
-                loaded.read_.insert(loaded.read_.end(), chunk.begin(),
-                                    chunk.begin() + static_cast<std::ptrdiff_t>(*got));
-            }
-        } catch (const std::bad_alloc&) {
-            return std::nullopt;
-        }
-        return loaded;
-    }
-
-    std::span<const std::uint8_t> Bytes() const {
-        return view_ ? view_->Bytes() : std::span<const std::uint8_t>(read_);
-    }
-
-  private:
-    std::unique_ptr<FileContentApi::File> file_;
-    std::unique_ptr<FileContentApi::View> view_;
-    std::vector<std::uint8_t> read_;
-};
 
 }  // namespace
 
@@ -150,13 +100,13 @@ FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const T
     }
 
     if (sha1)
-        digests.sha1 = Hex(sha1->Finish());
+        digests.sha1 = HexBytesText(sha1->Finish());
     if (sha256)
-        digests.sha256 = Hex(sha256->Finish());
+        digests.sha256 = HexBytesText(sha256->Finish());
     if (peSha1)
-        digests.peSha1 = Hex(peSha1->Finish());
+        digests.peSha1 = HexBytesText(peSha1->Finish());
     if (peSha256)
-        digests.peSha256 = Hex(peSha256->Finish());
+        digests.peSha256 = HexBytesText(peSha256->Finish());
     return digests;
 }
 

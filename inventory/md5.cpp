@@ -234,14 +234,7 @@ void Md5Transform(std::uint32_t state[4], const std::uint8_t block[64]) {
 }
 
 Text Md5DigestToHex(const Md5Digest& digest) {
-    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
-    Text hex;
-    hex.reserve(2 * digest.size());
-    for (const std::uint8_t byte : digest) {
-        hex.push_back(kDigits[byte >> 4]);
-        hex.push_back(kDigits[byte & 0x0F]);
-    }
-    return hex;
+    return HexBytesText(digest);
 }
 
 Md5Digest Md5File(FileContentApi& api, const Text& path) {

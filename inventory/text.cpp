@@ -32,6 +32,17 @@ Text HexText(std::uint64_t value, int minDigits) {
     return out;
 }
 
+Text HexBytesText(std::span<const std::uint8_t> bytes) {
+    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+    Text hex;
+    hex.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes) {
+        hex.push_back(kDigits[byte >> 4]);
+        hex.push_back(kDigits[byte & 0x0F]);
+    }
+    return hex;
+}
+
 TextView TrimBlanks(TextView text) {
     std::size_t first = 0;
     std::size_t last = text.size();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,9 @@ Text DecimalText(std::uint64_t value);
 
 // Uppercase hexadecimal; at least minDigits digits, zero-filled on the left.
 Text HexText(std::uint64_t value, int minDigits = 1);
+
+// Bytes as two uppercase hexadecimal digits each, in order.
+Text HexBytesText(std::span<const std::uint8_t> bytes);
 
 // Removes leading and trailing characters of code U+0020 and below.
 TextView TrimBlanks(TextView text);

@@ -1,5 +1,7 @@
 #include "shell/file_facts.h"
 
+#include "inventory/file_bytes.h"
+
 namespace tolvessa {
 
 FileFacts GatherFileFacts(FileContentApi& content, HashApi& hashes, VersionApi& versions,
@@ -42,23 +44,12 @@ ListLoadReport LoadListFile(VulnerableLists& lists, FileContentApi& content, con
         report.error = std::move(why);
         return report;
     };
-    const std::unique_ptr<FileContentApi::File> file = content.OpenForRead(path);
+    const std::optional<FileBytes> file = FileBytes::Load(content, path);
     if (!file)
-        return unread(u"the file cannot be opened");
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::uint8_t> chunk(std::size_t{1} << 16);
-    for (;;) {
-        const std::optional<std::size_t> got = file->Read(chunk);
-        if (!got)
-            return unread(u"the file cannot be read");
-        if (*got == 0)
-            break;
-        if (bytes.size() + *got > kMaxListFileSize)
-            return unread(u"the file is larger than " + DecimalText(kMaxListFileSize >> 20) +
-                          u" MiB");
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(*got));
-    }
-    return lists.Load(bytes, path);
+        return unread(u"the file cannot be opened or read");
+    if (file->Bytes().size() > kMaxListFileSize)
+        return unread(u"the file is larger than " + DecimalText(kMaxListFileSize >> 20) + u" MiB");
+    return lists.Load(file->Bytes(), path);
 }
 
 Text ListLoadFailureText(const ListLoadReport& report) {

@@ -25,9 +25,9 @@ RowFindings FindingsOf(const DriverRow& row, const FileFacts& facts, const Vulne
 void ApplyResults(DriverList& list, std::vector<DigestResult> results,
                   const VulnerableLists& lists);
 
-// Reads a vulnerable-driver list file through `content` (read in chunks, at most
-// kMaxListFileSize bytes) and loads it into `lists` under its path; a file that cannot be read
-// is reported as such and loads nothing.
+// Reads a vulnerable-driver list file through `content` (FileBytes; at most kMaxListFileSize
+// bytes) and loads it into `lists` under its path; a file that cannot be read is reported as
+// such and loads nothing.
 ListLoadReport LoadListFile(VulnerableLists& lists, FileContentApi& content, const Text& path);
 inline constexpr std::size_t kMaxListFileSize = std::size_t{256} << 20;
 

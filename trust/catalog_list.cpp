@@ -285,14 +285,7 @@ std::optional<CatalogList> ParseCatalogList(std::span<const std::uint8_t> der) {
 }
 
 Text DigestHex(std::span<const std::uint8_t> digest) {
-    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
-    Text hex;
-    hex.reserve(digest.size() * 2);
-    for (const std::uint8_t byte : digest) {
-        hex.push_back(kDigits[byte >> 4]);
-        hex.push_back(kDigits[byte & 0x0F]);
-    }
-    return hex;
+    return HexBytesText(digest);
 }
 
 std::optional<std::vector<std::uint8_t>> DigestBytes(TextView hex) {

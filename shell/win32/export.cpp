@@ -31,8 +31,8 @@ Text GetSpecialFolderPath(int csidl) {
 
 }  // namespace
 
-std::string ExportText(ExportKind kind, const DriverList& list, const SYSTEMTIME& taken) {
-    const std::vector<ModuleRecord> records = ModuleRecords(list);
+std::string ExportText(ExportKind kind, const std::vector<ModuleRecord>& records,
+                       const SYSTEMTIME& taken) {
     if (kind == ExportKind::kCsv)
         return ExportCsv(records);
     ExportContext context;
@@ -50,12 +50,11 @@ void ExportDriverList(HWND owner, ReportFileApi& files, const DriverList& list,
                       const Text& statusText, const SYSTEMTIME& taken) {
     if (list.Count() == 0)
         return;
-    // Everything is put together before the dialog opens: it holds the list as it was now.
+    // The list is taken before the dialog opens: what is written is the list as it was now.
     const Text text = JoinReportLines(DriverReportLines(list, TOLVESSA_U(TOLVESSA_TITLE),
                                                         TOLVESSA_U(TOLVESSA_HOST_NAME), statusText,
                                                         ReportStyle::kExport));
-    const std::string csv = ExportText(ExportKind::kCsv, list, taken);
-    const std::string json = ExportText(ExportKind::kJson, list, taken);
+    const std::vector<ModuleRecord> records = ModuleRecords(list);
 
     const Text desktop = GetSpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
     wchar_t fileName[32768] = L"KernelDrivers";
@@ -78,10 +77,10 @@ void ExportDriverList(HWND owner, ReportFileApi& files, const DriverList& list,
     const Text chosen = FromWide(fileName);
     switch (dialog.nFilterIndex) {
         case 2:
-            WriteExportFile(files, chosen, csv);
+            WriteExportFile(files, chosen, ExportText(ExportKind::kCsv, records, taken));
             break;
         case 3:
-            WriteExportFile(files, chosen, json);
+            WriteExportFile(files, chosen, ExportText(ExportKind::kJson, records, taken));
             break;
         default:
             WriteReportText(files, chosen, text);

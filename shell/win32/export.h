@@ -4,8 +4,12 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "inventory/driver_scan.h"
 #include "inventory/text.h"
+#include "report/exports.h"
 #include "report/report_file.h"
 #include "shell/log_mode.h"
 
@@ -21,6 +25,7 @@ void ExportDriverList(HWND owner, ReportFileApi& files, const DriverList& list,
 
 // The list as CSV or JSON, the JSON document naming this computer, `taken` (when the list was
 // taken, UTC) and the build.
-std::string ExportText(ExportKind kind, const DriverList& list, const SYSTEMTIME& taken);
+std::string ExportText(ExportKind kind, const std::vector<ModuleRecord>& records,
+                       const SYSTEMTIME& taken);
 
 }  // namespace tolvessa::win32

@@ -95,14 +95,10 @@ enum HeaderLink : std::size_t { kLinkFacebook, kLinkTweet };
 // The vulnerable-driver lists in the "vulnlists" folder beside the program: its files named
 // *.csv or *.xml (in any case), in the order of their names.
 std::vector<Text> ListsBesideProgram() {
-    std::vector<wchar_t> path(32768);
-    const DWORD length =
-        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0 || length >= path.size())
+    const Text executableFolder = ExecutableFolder();
+    if (executableFolder.empty())
         return {};
-    std::wstring folder(path.data(), length);
-    folder.erase(folder.find_last_of(L'\\') + 1);
-    folder += L"vulnlists\\";
+    const std::wstring folder = std::wstring(Wide(executableFolder)) + L"vulnlists\\";
     WIN32_FIND_DATAW found = {};
     const HANDLE first = ::FindFirstFileW((folder + L"*").c_str(), &found);
     std::vector<Text> lists;
@@ -551,7 +547,8 @@ void TForm2::FormShow() {
     };
     actions.completeRows = [this] { CompleteRows(); };
     actions.writeExport = [this](ExportKind kind, const Text& fileName) {
-        return WriteExportFile(reportFile_, fileName, ExportText(kind, list_, listTaken_));
+        return WriteExportFile(reportFile_, fileName,
+                               ExportText(kind, ModuleRecords(list_), listTaken_));
     };
     actions.anyVulnerable = [this] { return list_.AnyVulnerable(); };
     bool closeAsked = false;

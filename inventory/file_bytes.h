@@ -1,0 +1,31 @@
+// A whole file's bytes through the platform's file reader: a mapping of the whole file, or
+// (where it cannot be mapped) the file read into memory in chunks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "inventory/md5.h"
+
+namespace tolvessa {
+
+class FileBytes {
+  public:
+    // Nothing when the file cannot be opened, a read fails part-way or claims more bytes than
+    // were asked for, or memory runs out.
+    static std::optional<FileBytes> Load(FileContentApi& content, const Text& path);
+
+    std::span<const std::uint8_t> Bytes() const {
+        return view_ ? view_->Bytes() : std::span<const std::uint8_t>(read_);
+    }
+
+  private:
+    std::unique_ptr<FileContentApi::File> file_;
+    std::unique_ptr<FileContentApi::View> view_;
+    std::vector<std::uint8_t> read_;
+};
+
+}  // namespace tolvessa
