@@ -69,8 +69,15 @@ void DigestPool::WaitIdle() {
 }
 
 void DigestPool::RunWorker() {
-    // Made before the lock is taken: making it may take its time (a catalog context).
-    const Work work = makeWork_();
+    // Made before the lock is taken: making it may take its time (a catalog context). A worker
+    // whose work cannot be made still takes its jobs and gives them empty results, so no job
+    // waits for ever.
+    Work work;
+    try {
+        work = makeWork_();
+    } catch (...) {
+        work = nullptr;
+    }
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
@@ -81,7 +88,14 @@ void DigestPool::RunWorker() {
         ++running_;
         lock.unlock();
         DigestResult result;
-        static_cast<FileFacts&>(result) = work(job.path, job.wanted);
+        // A job that fails (memory runs out, a platform call throws) leaves its cells empty;
+        // nothing it throws leaves the worker, whose end would end the program.
+        try {
+            if (work)
+                static_cast<FileFacts&>(result) = work(job.path, job.wanted);
+        } catch (...) {
+            static_cast<FileFacts&>(result) = FileFacts();
+        }
         result.row = job.row;
         lock.lock();
         const bool current = job.generation == generation_ && !stopping_;

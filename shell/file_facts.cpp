@@ -6,14 +6,30 @@ namespace tolvessa {
 
 FileFacts GatherFileFacts(FileContentApi& content, HashApi& hashes, VersionApi& versions,
                           SignatureEngine* engine, const Text& path, FactsWanted wanted) {
+    // Each step that fails (memory runs out, a platform call throws) leaves its own cells empty
+    // and the next step still runs.
     FileFacts facts;
-    facts.digests = ComputeFileDigests(content, hashes, path);
+    try {
+        facts.digests = ComputeFileDigests(content, hashes, path);
+    } catch (...) {
+        facts.digests = FileDigests();
+    }
     // The catalogs are searched by the image hashes just computed: the file is not read again.
-    if (wanted.verdict && engine)
-        facts.trust = JudgeFile(*engine, path, facts.digests);
+    if (wanted.verdict && engine) {
+        try {
+            facts.trust = JudgeFile(*engine, path, facts.digests);
+        } catch (...) {
+            facts.trust.reset();
+        }
+    }
     if (wanted.identity) {
-        facts.originalFilename = GetFileOriginalFilename(versions, path);
-        facts.fileVersion = GetFileVersionString(versions, path);
+        try {
+            facts.originalFilename = GetFileOriginalFilename(versions, path);
+            facts.fileVersion = GetFileVersionString(versions, path);
+        } catch (...) {
+            facts.originalFilename.clear();
+            facts.fileVersion.clear();
+        }
     }
     return facts;
 }

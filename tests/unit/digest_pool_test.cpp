@@ -8,8 +8,11 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tolvessa {
 namespace {
@@ -205,6 +208,55 @@ TEST(DigestPoolTest, EachWorkerMakesItsWorkOnceOnItsOwnThreadAndJobsGetWhatTheyA
     EXPECT_EQ(made.size(), 3u);
     for (const auto& [thread, count] : made)
         EXPECT_EQ(count, 1);
+}
+
+// A job that throws leaves its row's cells empty; the worker lives on, every other row gets its
+// result, the window is woken for each and WaitIdle returns.
+TEST(DigestPoolTest, AJobThatThrowsGivesAnEmptyResultAndTheWorkerGoesOn) {
+    for (const unsigned workers : {1u, 3u}) {
+        std::atomic<int> woken = 0;
+        DigestPool pool(
+            workers,
+            [](const Text& path) {
+                if (path == PathOf(2))
+                    throw std::bad_alloc();
+                if (path == PathOf(5))
+                    throw std::runtime_error("platform");
+                if (path == PathOf(7))
+                    throw 7;  // not even an exception class
+                return Echo(path);
+            },
+            [&] { ++woken; });
+        for (std::size_t row = 0; row < 12; ++row)
+            pool.Submit(row, PathOf(row));
+        pool.WaitIdle();
+        const auto got = Collect(pool);
+        ASSERT_EQ(got.size(), 12u) << workers;
+        for (const auto& [row, value] : got) {
+            const bool failed = row == 2 || row == 5 || row == 7;
+            EXPECT_EQ(value, failed ? Text() : PathOf(row)) << row;
+        }
+        EXPECT_EQ(woken.load(), 12);
+        // The same workers take the next list.
+        pool.Submit(0, u"after");
+        pool.WaitIdle();
+        EXPECT_EQ(Collect(pool), (std::map<std::size_t, Text>{{0, u"after"}}));
+    }
+}
+
+// A worker whose work cannot be made gives empty results rather than ending the program.
+TEST(DigestPoolTest, AWorkerWhoseWorkCannotBeMadeStillEndsItsJobs) {
+    DigestPool pool(
+        1, []() -> DigestPool::Work { throw std::bad_alloc(); }, nullptr);
+    pool.Submit(0, PathOf(0), FactsWanted{true, true});
+    pool.Submit(1, PathOf(1));
+    pool.WaitIdle();
+    const std::vector<DigestResult> results = pool.TakeResults();
+    ASSERT_EQ(results.size(), 2u);
+    for (const DigestResult& r : results) {
+        EXPECT_EQ(r.digests, FileDigests());
+        EXPECT_FALSE(r.trust.has_value());
+    }
 }
 
 }  // namespace

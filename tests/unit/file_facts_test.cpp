@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
 #include "tests/unit/fake_inventory.h"
 #include "tests/unit/list_fixtures.h"
+#include "trust/file_trust.h"
 
 namespace tolvessa {
 namespace {
@@ -148,6 +154,63 @@ TEST(FindingsOfTest, NameAndVersionMatchOnlyWithTheIdentity) {
     ASSERT_FALSE(findings.vulnerable.empty());
     EXPECT_EQ(findings.vulnerable[0].by, MatchedBy::kNameAndVersion);
     EXPECT_TRUE(FindingsOf(row, facts, VulnerableLists()).vulnerable.empty());
+}
+
+// Digest engines whose every hasher gives the byte 0xAB, or that throw on demand.
+class StubHashes : public HashApi {
+  public:
+    bool fail = false;
+    std::unique_ptr<Hasher> NewHasher(HashAlgorithm) override {
+        if (fail)
+            throw std::bad_alloc();
+        class One : public Hasher {
+            void Update(std::span<const std::uint8_t>) override {}
+            std::vector<std::uint8_t> Finish() override { return {0xAB}; }
+        };
+        return std::make_unique<One>();
+    }
+};
+
+// A verifier that calls every embedded signature good, or throws on demand.
+class StubEngine : public SignatureEngine {
+  public:
+    bool fail = false;
+    Answer CheckEmbedded(const Text&) override {
+        if (fail)
+            throw std::runtime_error("verifier");
+        return {trust_status::kTrusted, u"Signer", {}};
+    }
+    std::optional<Answer> CheckCatalogs(const Text&, const FileDigests&) override {
+        return std::nullopt;
+    }
+};
+
+// A step of a worker's job that throws leaves only its own cells empty; the other steps still
+// give theirs, and nothing leaves GatherFileFacts.
+TEST(GatherFileFactsTest, AStepThatThrowsLeavesOnlyItsOwnCellsEmpty) {
+    testing::FakeInventory inventory;
+    inventory.files[u"C:\\d\\a.sys"] = {false, u"Acme", u"A", u"1.0", std::string("aaaa"), true};
+    struct Case {
+        const char* name;
+        bool hashesFail;
+        bool engineFails;
+    };
+    for (const Case c : {Case{"all well", false, false}, Case{"hashes throw", true, false},
+                         Case{"verifier throws", false, true}, Case{"both throw", true, true}}) {
+        SCOPED_TRACE(c.name);
+        StubHashes hashes;
+        hashes.fail = c.hashesFail;
+        StubEngine engine;
+        engine.fail = c.engineFails;
+        FileFacts facts;
+        EXPECT_NO_THROW(facts = GatherFileFacts(inventory.content, hashes, inventory.versions,
+                                                &engine, u"C:\\d\\a.sys", FactsWanted{true, true}));
+        EXPECT_EQ(facts.digests.sha256, c.hashesFail ? Text() : Text(u"AB"));
+        EXPECT_EQ(facts.trust.has_value(), !c.engineFails);
+        if (facts.trust) {
+            EXPECT_EQ(facts.trust->signer, u"Signer");
+        }
+    }
 }
 
 }  // namespace
