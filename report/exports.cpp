@@ -1,6 +1,7 @@
 #include "report/exports.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "tolvessa_product.h"
 
@@ -10,8 +11,15 @@ namespace {
 
 constexpr std::size_t kSignatureColumn = kColumnCount + kDigestColumnCount;
 
+// A cell that begins with "=", "+", "-", "@", a tab or a carriage return is one that a
+// spreadsheet would take for a formula: it gets a leading apostrophe, which the spreadsheet
+// shows as text. Publisher, description, version and signer come from files anyone may have
+// written; no cell of this program legitimately begins with one of these characters (numbers
+// are never negative, addresses begin with "0x").
 std::string CsvField(TextView text) {
     std::string utf8 = TextToUtf8(text);
+    if (!utf8.empty() && std::string_view("=+-@\t\r").find(utf8.front()) != std::string_view::npos)
+        utf8.insert(utf8.begin(), '\'');
     if (utf8.find_first_of(",\"\r\n") == std::string::npos)
         return utf8;
     std::string quoted = "\"";

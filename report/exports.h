@@ -40,7 +40,9 @@ Text ExtraCell(const FileDigests& digests, const RowFindings& findings, std::siz
 std::array<Text, kExportColumnCount> ExportCells(const ModuleRecord& record);
 
 // A header row of the captions, then one row per record; CR LF after every row. A cell that
-// holds a comma, a quote, CR or LF is quoted, its quotes doubled.
+// begins with "=", "+", "-", "@", a tab or CR is written after an apostrophe, so a spreadsheet
+// never takes it for a formula. A cell that holds a comma, a quote, CR or LF is quoted, its
+// quotes doubled.
 std::string ExportCsv(const std::vector<ModuleRecord>& records);
 
 // A moment in UTC, as the platform's clock gives it.

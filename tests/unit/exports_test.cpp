@@ -106,6 +106,17 @@ TEST(ExportsTest, CsvQuotesWhatNeedsItAndWritesUtf8) {
          "b"},
         {"lone_low_surrogate", Text(1, char16_t(0xDC00)), "\xEF\xBF\xBD"},
         {"quoted_and_non_ascii", u"\u00C5, \"\u00D8\"", "\"\xC3\x85, \"\"\xC3\x98\"\"\""},
+        // What a spreadsheet would run as a formula is written after an apostrophe.
+        {"formula_equals", u"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"formula_plus", u"+1+1", "'+1+1"},
+        {"formula_minus", u"-2+3", "'-2+3"},
+        {"formula_at", u"@SUM(A1)", "'@SUM(A1)"},
+        {"formula_tab", u"\t=1", "'\t=1"},
+        {"formula_cr", u"\r=1", "\"'\r=1\""},
+        {"formula_comma", u"=1,2", "\"'=1,2\""},
+        {"only_the_first_character_counts", u"a=-@", "a=-@"},
+        {"after_a_blank_left_alone", u" =1", " =1"},
+        {"apostrophe_itself", u"'quoted", "'quoted"},
     };
     for (const Case& c : cases) {
         ModuleRecord record;
@@ -115,6 +126,28 @@ TEST(ExportsTest, CsvQuotesWhatNeedsItAndWritesUtf8) {
             std::string(kCsvHeader) + ",,,," + c.field + ",,,,,,,,,,,,,,\r\n";
         EXPECT_EQ(csv, expected) << c.name;
     }
+}
+
+// Every cell of the file gets the apostrophe, the ten of the row and those after them; the JSON
+// document keeps the texts as they are.
+TEST(ExportsTest, EveryCsvCellIsGuardedAgainstFormulasAndJsonKeepsTheText) {
+    ModuleRecord record;
+    for (std::size_t i = 0; i < kColumnCount; ++i)
+        record.row[i] = u"=" + DecimalText(i);
+    record.digests = {u"+s1", u"-s256", u"@p1", u"\tp256", u"\rimp"};
+    record.trust = FileTrust{SignatureVerdict::kEmbedded, u"-Signer", u"@cat.cat"};
+    std::string expected(kCsvHeader);
+    for (std::size_t i = 0; i < kColumnCount; ++i)
+        expected += "'=" + std::to_string(i) + ",";
+    expected += "'+s1,'-s256,'@p1,'\tp256,\"'\rimp\",Embedded,'-Signer,'@cat.cat,\r\n";
+    EXPECT_EQ(ExportCsv({record}), expected);
+
+    const std::string json = ExportJson({}, {record});
+    for (const char* kept : {"\"publisher\": \"=4\"", "\"signer\": \"-Signer\"",
+                             "\"catalog\": \"@cat.cat\"", "\"sha1\": \"+s1\""}) {
+        EXPECT_NE(json.find(kept), std::string::npos) << kept << "\n" << json;
+    }
+    EXPECT_EQ(json.find('\''), std::string::npos) << json;
 }
 
 TEST(ExportsTest, JsonStringEscapes) {
