@@ -63,14 +63,19 @@ LogModeOutcome RunLogMode(const LogModeActions& actions) {
         return outcome;
     outcome.found = true;
 
+    // The rounds add their rows to one list and a round whose table is unread adds none, so the
+    // rows of every round that read its table are still there after the last round, whatever
+    // that one did: they are completed (judged and matched) once, at the end.
     bool scanned = false;
-    bool tableRead = false;
+    bool anyTableRead = false;
     for (int index = 1; index <= count; ++index) {
         if (actions.arg(index) != kLogSwitch)
             continue;
-        tableRead = actions.scan();
+        const bool tableRead = actions.scan();
         scanned = true;
-        if (!tableRead)
+        if (tableRead)
+            anyTableRead = true;
+        else
             outcome.tableUnread = true;
         if (!actions.writeReport(actions.arg(index + 1)))
             outcome.reportUnwritten = true;
@@ -81,11 +86,11 @@ LogModeOutcome RunLogMode(const LogModeActions& actions) {
     if (exports.empty() && !listLoaded)
         return outcome;
     if (!scanned) {
-        tableRead = actions.scan();
-        if (!tableRead)
+        anyTableRead = actions.scan();
+        if (!anyTableRead)
             outcome.tableUnread = true;
     }
-    if (tableRead && actions.completeRows)
+    if (anyTableRead && actions.completeRows)
         actions.completeRows();
     for (const Export& file : exports) {
         if (!actions.writeExport || !actions.writeExport(file.kind, file.fileName))

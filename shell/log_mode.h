@@ -74,10 +74,11 @@ int CombineExitFlags(bool tableUnread, bool reportUnwritten, bool vulnerableDriv
 // that is exactly one of the four switches counts wherever it stands.
 // Before any round, the lists beside the program, then each "-vulnlist <file>" in order, are
 // loaded. After the last round, when there is any "-csv <file>" or "-json <file>" (a scan is
-// made first when no "-log" made one) or a list was loaded in an unattended run, the rows are
-// completed, and each file named after "-csv" or "-json" is written once, in the order named;
-// a file that is not written counts as a report not written. A run with exports and no "-log"
-// pauses and closes as a round does.
+// made first when no "-log" made one) or a list was loaded in an unattended run, the rows of
+// every round that read its table are completed (a round that could not read it adds none and
+// takes none away), and each file named after "-csv" or "-json" is written once, in the order
+// named; a file that is not written counts as a report not written. A run with exports and no
+// "-log" pauses and closes as a round does.
 LogModeOutcome RunLogMode(const LogModeActions& actions);
 
 }  // namespace tolvessa

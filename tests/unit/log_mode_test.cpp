@@ -209,14 +209,34 @@ TEST(ExitFlagsTest, LogModeAloneSetsNoListFlag) {
 }
 
 // Actions for the lists and the exports too, written down in order. Lists whose names are in
-// `unreadableLists` fail to load, exports to names in `unwritable` fail; `vulnerable` is what the
-// list holds after the rows are completed.
+// `unreadableLists` fail to load, exports to names in `unwritable` fail; `vulnerable` tells
+// whether the scanned rows match a list once they are completed. As the window's list does, the
+// rows of every scan that read its table stay in the list (a failed scan adds none and removes
+// none), and only rows that were completed can match.
 struct FullRecorder : Recorder {
     std::vector<std::string> unreadableLists;
     std::vector<Text> besideProgram;
     bool vulnerable = false;
+    int rowsScanned = 0;    // rounds whose rows are in the list
+    int rowsCompleted = 0;  // of them, judged and matched
 
     LogModeActions Over(const std::vector<Text>& args) {
+        LogModeActions a = OverWithoutRows(args);
+        a.scan = [this, scan = a.scan] {
+            const bool read = scan();
+            if (read)
+                ++rowsScanned;
+            return read;
+        };
+        a.completeRows = [this] {
+            actions.push_back("complete");
+            rowsCompleted = rowsScanned;
+        };
+        a.anyVulnerable = [this] { return vulnerable && rowsCompleted > 0; };
+        return a;
+    }
+
+    LogModeActions OverWithoutRows(const std::vector<Text>& args) {
         LogModeActions a = Recorder::Over(args);
         a.defaultLists = [this] { return besideProgram; };
         a.loadList = [this](const Text& name, bool unattended) {
@@ -341,6 +361,36 @@ INSTANTIATE_TEST_SUITE_P(
                  {1},
                  false,
                  {"scan", "csv x.csv", "pause 1000", "close"},
+                 1},
+        FullCase{"a_later_round_that_cannot_read_the_table_loses_no_row_nor_flag",
+                 {u"-log", u"a.log", u"-log", u"b.log", u"-vulnlist", u"L.csv", u"-csv", u"x.csv"},
+                 {},
+                 {},
+                 {},
+                 {2},
+                 true,
+                 {"load quietly L.csv", "scan", "write a.log", "pause 1000", "close", "scan",
+                  "write b.log", "pause 1000", "close", "complete", "csv x.csv"},
+                 5},
+        FullCase{"an_earlier_round_that_cannot_read_the_table_loses_no_flag_either",
+                 {u"-log", u"a.log", u"-log", u"b.log", u"-vulnlist", u"L.csv"},
+                 {},
+                 {},
+                 {},
+                 {1},
+                 true,
+                 {"load quietly L.csv", "scan", "write a.log", "pause 1000", "close", "scan",
+                  "write b.log", "pause 1000", "close", "complete"},
+                 5},
+        FullCase{"no_round_read_the_table_so_nothing_is_completed",
+                 {u"-log", u"a.log", u"-log", u"b.log", u"-vulnlist", u"L.csv"},
+                 {},
+                 {},
+                 {},
+                 {1, 2},
+                 true,
+                 {"load quietly L.csv", "scan", "write a.log", "pause 1000", "close", "scan",
+                  "write b.log", "pause 1000", "close"},
                  1},
         FullCase{"interactive_run_loads_lists_with_messages_and_ends_with_0",
                  {u"-vulnlist", u"bad.csv"},
