@@ -3,7 +3,9 @@
 // been launched. Compiled into the test build only: the product reads none of these variables.
 //
 //   TOLVESSA_MODULE_TABLE  a recorded module table (the kernel's layout) that every scan reads
-//                          afresh; a file that cannot be read is a failed snapshot.
+//                          afresh; a file that cannot be read is a failed snapshot. Several
+//                          files joined by "|" are read in turn, one per scan, the last one by
+//                          every scan after it.
 //   TOLVESSA_SHELL_LOG     nothing is launched; a line "verb<TAB>file<TAB>parameters<TAB>show"
 //                          (UTF-8) is appended to this file for every launch.
 //   TOLVESSA_HAND_OVER_AS_WOW64

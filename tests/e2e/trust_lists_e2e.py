@@ -135,6 +135,31 @@ class TrustListsTest(unittest.TestCase):
             self.assertIn(self.sha256(path).upper(), text)
             self.assertIn(json.dumps(os.path.basename(path), ensure_ascii=False)[1:-1], text)
 
+    def test_a_later_round_without_a_table_loses_no_row_nor_flag(self):
+        # The first scan reads the table, the second a file that is not there.
+        table = wine_run.windows_path(os.path.join(self.dir, "modules.bin"))
+        missing = wine_run.windows_path(os.path.join(self.dir, "no-such-table.bin"))
+        self.env["TOLVESSA_MODULE_TABLE"] = table + "|" + missing
+        listed = self.files[2]  # unsigned_64.exe
+        list_path = os.path.join(self.dir, "drivers.csv")
+        with open(list_path, "w", newline="") as f:
+            f.write(lol_drivers_csv(self.sha256(listed), "e2e-0002"))
+        out_csv = os.path.join(self.dir, "out.csv")
+        code = self.run_unattended(["-log", "a.log", "-log", "b.log",
+                                    "-vulnlist", wine_run.windows_path(list_path),
+                                    "-csv", wine_run.windows_path(out_csv)])
+        # The table unread (1) and a listed driver loaded (4), from the first round's rows.
+        self.assertEqual(code, 5)
+        with open(out_csv, "rb") as f:
+            rows = list(csv.reader(io.StringIO(f.read().decode("utf-8"), newline="")))
+        self.assertEqual(rows[0], CAPTIONS)
+        body = [dict(zip(CAPTIONS, row)) for row in rows[1:]]
+        self.assertEqual(len(body), len(self.files))
+        for cells, path in zip(body, self.files):
+            self.assertEqual(cells["SHA-256"], self.sha256(path).upper(), path)
+            self.assertNotEqual(cells["Signature"], "", path)
+            self.assertEqual("e2e-0002" in cells["Known Vulnerable"], path == listed, path)
+
     def test_an_unreadable_list_gives_8_and_the_export_is_still_written(self):
         out_csv = os.path.join(self.dir, "out.csv")
         code = self.run_unattended(["-vulnlist", wine_run.windows_path(
