@@ -17,6 +17,12 @@ class FileBytes {
     // Nothing when the file cannot be opened, a read fails part-way or claims more bytes than
     // were asked for, or memory runs out.
     static std::optional<FileBytes> Load(FileContentApi& content, const Text& path);
+    // The same for a file already open, with its view when it has one; else it is read, `size`
+    // bytes where its length was told (bytes appended since are left out, and a file that
+    // turns out shorter gives nothing), to its end where not.
+    static std::optional<FileBytes> Load(std::unique_ptr<FileContentApi::File> file,
+                                         std::unique_ptr<FileContentApi::View> view,
+                                         std::optional<std::uint64_t> size);
 
     std::span<const std::uint8_t> Bytes() const {
         return view_ ? view_->Bytes() : std::span<const std::uint8_t>(read_);

@@ -13,6 +13,8 @@ namespace tolvessa {
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
+// The pieces a long file is read in.
+constexpr std::size_t kStreamChunk = 1 << 20;
 
 }  // namespace
 
@@ -34,14 +36,30 @@ const Text& DigestCell(const FileDigests& digests, std::size_t index) {
     }
 }
 
-FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const Text& path) {
-    FileDigests digests;
-    const std::optional<FileBytes> file = FileBytes::Load(content, path);
-    if (!file)
-        return digests;
-    const std::span<const std::uint8_t> bytes = file->Bytes();
+namespace {
 
-    MemorySource source(bytes);
+// The file's bytes through positioned reads, for a file too long to be held in memory: the
+// length is the one taken when the file was opened, so bytes appended meanwhile are never read.
+class FileSource : public ByteSource {
+  public:
+    FileSource(FileContentApi::File& file, std::uint64_t size) : file_(file), size_(size) {}
+    std::uint64_t Size() override { return size_; }
+    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        return RangeFits(size_, offset, buffer.size()) && file_.ReadAt(offset, buffer);
+    }
+
+  private:
+    FileContentApi::File& file_;
+    std::uint64_t size_;
+};
+
+// The five digests over `source`, whose bytes come chunk by chunk from `chunkAt(at, length)`
+// (nothing when they cannot be read: then every cell is empty).
+template <typename ChunkAt>
+FileDigests DigestsOver(ByteSource& source, HashApi& hashes, std::size_t chunkLength,
+                        ChunkAt chunkAt) {
+    FileDigests digests;
+    const std::uint64_t size = source.Size();
     const std::optional<ImageHashPlan> plan = PlanImageHash(source);
     if (const std::optional<std::string> imports = ImportHashText(source);
         imports && !imports->empty()) {
@@ -64,9 +82,13 @@ FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const T
     // One pass over the bytes: each chunk goes to the whole-file digests and, for the parts the
     // image hash covers, to the image digests while it is at hand.
     std::size_t range = 0;
-    for (std::uint64_t at = 0; at < bytes.size();) {
-        const std::uint64_t end = std::min<std::uint64_t>(bytes.size(), at + kChunk);
-        const auto chunk = bytes.subspan(at, end - at);
+    for (std::uint64_t at = 0; at < size;) {
+        const std::uint64_t end = std::min<std::uint64_t>(size, at + chunkLength);
+        const std::optional<std::span<const std::uint8_t>> read =
+            chunkAt(at, static_cast<std::size_t>(end - at));
+        if (!read)
+            return FileDigests();
+        const std::span<const std::uint8_t> chunk = *read;
         if (sha1)
             sha1->Update(chunk);
         if (sha256)
@@ -77,7 +99,8 @@ FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const T
                 const std::uint64_t from = std::max(r.begin, at);
                 const std::uint64_t to = std::min(r.end, end);
                 if (from < to) {
-                    const auto part = bytes.subspan(from, to - from);
+                    const auto part = chunk.subspan(static_cast<std::size_t>(from - at),
+                                                    static_cast<std::size_t>(to - from));
                     if (peSha1)
                         peSha1->Update(part);
                     if (peSha256)
@@ -108,6 +131,46 @@ FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const T
     if (peSha256)
         digests.peSha256 = HexBytesText(peSha256->Finish());
     return digests;
+}
+
+}  // namespace
+
+FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const Text& path,
+                               std::uint64_t inMemoryLimit) {
+    std::unique_ptr<FileContentApi::File> file = content.OpenForRead(path);
+    if (!file)
+        return FileDigests();
+
+    // A file that is not mapped and is longer than the limit is read in pieces, at offsets, up to
+    // the length it had when opened: never wholly in memory, and never past that length.
+    std::unique_ptr<FileContentApi::View> view = file->MapWhole();
+    std::optional<std::uint64_t> size;
+    if (!view) {
+        size = file->Size();
+        if (size && *size > inMemoryLimit) {
+            FileSource source(*file, *size);
+            std::vector<std::uint8_t> buffer(kStreamChunk);
+            return DigestsOver(
+                source, hashes, kStreamChunk,
+                [&](std::uint64_t at,
+                    std::size_t length) -> std::optional<std::span<const std::uint8_t>> {
+                    const std::span<std::uint8_t> part(buffer.data(), length);
+                    if (!file->ReadAt(at, part))
+                        return std::nullopt;
+                    return part;
+                });
+        }
+    }
+    const std::optional<FileBytes> loaded = FileBytes::Load(std::move(file), std::move(view), size);
+    if (!loaded)
+        return FileDigests();
+    const std::span<const std::uint8_t> bytes = loaded->Bytes();
+    MemorySource source(bytes);
+    return DigestsOver(
+        source, hashes, kChunk,
+        [&](std::uint64_t at, std::size_t length) -> std::optional<std::span<const std::uint8_t>> {
+            return bytes.subspan(static_cast<std::size_t>(at), length);
+        });
 }
 
 }  // namespace tolvessa

@@ -51,7 +51,13 @@ extern const std::array<TextView, kDigestColumnCount> kDigestColumnCaptions;
 // Cell `index` (0 to 4) of the digests: SHA-1, SHA-256, PE SHA-1, PE SHA-256, Imphash.
 const Text& DigestCell(const FileDigests& digests, std::size_t index);
 
-// The five digests of the file at `path`, read once. Safe to call from several threads at once.
-FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const Text& path);
+// The longest file whose bytes are held in memory at once for its digests when it cannot be
+// mapped; a longer one is read in pieces.
+inline constexpr std::uint64_t kDigestsInMemoryLimit = std::uint64_t{64} << 20;
+
+// The five digests of the file at `path`, read once, as long as it was when opened. Safe to
+// call from several threads at once.
+FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const Text& path,
+                               std::uint64_t inMemoryLimit = kDigestsInMemoryLimit);
 
 }  // namespace tolvessa

@@ -256,17 +256,29 @@ Md5Digest Md5File(FileContentApi& api, const Text& path) {
             offset += take;
         }
     } else {
-        // Not mappable (a file of length 0 never is, and a mapping can be refused): read it.
+        // Not mappable (a file of length 0 never is, a long one is not, and a mapping can be
+        // refused): read it, as long as it was when opened where the reader tells the length.
+        const std::optional<std::uint64_t> size = file->Size();
+        std::uint64_t done = 0;
         std::vector<std::uint8_t> chunk(kReadChunk);
         for (;;) {
-            const std::optional<std::size_t> got = file->Read(chunk);
-            if (!got || *got > chunk.size()) {
+            const std::size_t want =
+                size ? static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), *size - done))
+                     : chunk.size();
+            if (want == 0)
+                break;
+            const std::optional<std::size_t> got =
+                file->Read(std::span<std::uint8_t>(chunk.data(), want));
+            if (!got || *got > want || (*got == 0 && size)) {
+                // A read error, a reader that claims more than it was asked for, or a file that
+                // became shorter.
                 Wipe(context);
                 return Md5Digest{};
             }
             if (*got == 0)
                 break;
             Md5Update(context, chunk.data(), static_cast<std::uint32_t>(*got));
+            done += *got;
         }
     }
     return Md5Final(context);

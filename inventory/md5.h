@@ -43,20 +43,34 @@ class FileContentApi {
     class File {
       public:
         virtual ~File() = default;
-        // A view of the whole file, or nothing when it cannot be mapped (a file of length 0
-        // never can).
+        // A view of the whole file as long as it was when asked (bytes appended meanwhile are
+        // not in it), or nothing when it cannot be had in one view: a file of length 0 never
+        // can, nor (on Windows) one longer than kMaxWholeView; the caller then reads it.
         virtual std::unique_ptr<View> MapWhole() = 0;
         // Reads the next bytes from the current position into `buffer`: the count read
         // (0 at the end of the file), or nothing on a read error.
         virtual std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) = 0;
+        // The file's length now, all 64 bits of it; nothing where the reader cannot tell.
+        virtual std::optional<std::uint64_t> Size() { return std::nullopt; }
+        // Exactly buffer.size() bytes at `offset`, whatever the current position; false when
+        // they cannot all be read (the file ends sooner, a read fails, or the reader cannot
+        // read at an offset).
+        virtual bool ReadAt(std::uint64_t /*offset*/, std::span<std::uint8_t> /*buffer*/) {
+            return false;
+        }
     };
+
+    // The longest file the Windows reader maps in one view; a longer one is read in pieces,
+    // so a 32-bit process with several workers never runs short of address space.
+    static constexpr std::uint64_t kMaxWholeView = std::uint64_t{256} << 20;
 
     virtual ~FileContentApi() = default;
     // Opens the file for reading while admitting other readers (and, in the retry, writers).
     virtual std::unique_ptr<File> OpenForRead(const Text& path) = 0;
 };
 
-// The digest of the file's content; 16 zero bytes when it cannot be opened or read.
+// The digest of the file's content, as long as it was when opened where the reader tells the
+// length; 16 zero bytes when it cannot be opened or read, or ends sooner than that.
 Md5Digest Md5File(FileContentApi& api, const Text& path);
 
 // Md5DigestToHex of Md5File, upper case.

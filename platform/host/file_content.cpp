@@ -62,6 +62,17 @@ class ContentFile : public FileContentApi::File {
         return file_.ReadSome(buffer);
     }
 
+    std::optional<std::uint64_t> Size() override {
+        const auto status = file_.Status();
+        if (!status || status->st_size < 0)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(status->st_size);
+    }
+
+    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        return file_.ReadAt(offset, buffer);
+    }
+
   private:
     PosixFile file_;
     off_t size_;

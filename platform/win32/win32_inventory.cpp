@@ -1,5 +1,7 @@
 #include "platform/win32/win32_inventory.h"
 
+#include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "platform/win32/win32_handles.h"
@@ -144,22 +146,47 @@ class Win32View : public FileContentApi::View {
     std::size_t size_;
 };
 
+// Whether the open file lies on another machine (a network share): there another client may
+// shorten it under a view, which faults on the next read of the view. On a local volume the
+// system refuses to shorten a file while a mapping of it exists (ERROR_USER_MAPPED_FILE).
+bool OnRemoteVolume(HANDLE file) {
+    using InformationByHandle = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    static const auto query =
+        SystemFunction<InformationByHandle>(L"kernel32.dll", "GetFileInformationByHandleEx");
+    FILE_REMOTE_PROTOCOL_INFO info{};
+    info.StructureVersion = 1;
+    info.StructureSize = sizeof info;
+    // Succeeds for files on remote volumes only.
+    return query && query(file, FileRemoteProtocolInfo, &info, sizeof info) != FALSE;
+}
+
 class Win32File : public FileContentApi::File {
   public:
     explicit Win32File(ScopedHandle file) : file_(std::move(file)) {}
 
+    // The length is taken first and exactly that much is mapped: a file that grows meanwhile
+    // gives a view of the length it had, and one shortened before the mapping is made gives no
+    // mapping (a read-only mapping cannot reach past the end of its file). Files longer than
+    // kMaxWholeView, and files on network shares, are read in pieces instead.
     std::unique_ptr<FileContentApi::View> MapWhole() override {
-        ScopedHandle mapping(
-            ::CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        const std::optional<std::uint64_t> size = Size();
+        if (!size || *size == 0 || *size > FileContentApi::kMaxWholeView ||
+            *size > std::numeric_limits<SIZE_T>::max()) {
+            return nullptr;
+        }
+        if (OnRemoteVolume(file_.get()))
+            return nullptr;
+        ScopedHandle mapping(::CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY,
+                                                  static_cast<DWORD>(*size >> 32),
+                                                  static_cast<DWORD>(*size), nullptr));
         if (!mapping)
             return nullptr;
-        ScopedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+        ScopedView view(
+            ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(*size)));
         if (!view)
             return nullptr;
-        const DWORD size = ::GetFileSize(file_.get(), nullptr);
-        if (size == INVALID_FILE_SIZE)
-            return nullptr;
-        return std::make_unique<Win32View>(std::move(mapping), std::move(view), size);
+        return std::make_unique<Win32View>(std::move(mapping), std::move(view),
+                                           static_cast<std::size_t>(*size));
     }
 
     std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override {
@@ -169,6 +196,30 @@ class Win32File : public FileContentApi::File {
             return std::nullopt;
         }
         return got;
+    }
+
+    std::optional<std::uint64_t> Size() override {
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(size.QuadPart);
+    }
+
+    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const std::uint64_t at = offset + done;
+            OVERLAPPED position{};
+            position.Offset = static_cast<DWORD>(at);
+            position.OffsetHigh = static_cast<DWORD>(at >> 32);
+            const DWORD want = static_cast<DWORD>(
+                std::min<std::size_t>(buffer.size() - done, std::size_t{1} << 20));
+            DWORD got = 0;
+            if (!::ReadFile(file_.get(), buffer.data() + done, want, &got, &position) || got == 0)
+                return false;
+            done += got;
+        }
+        return true;
     }
 
   private:

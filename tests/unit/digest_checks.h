@@ -64,7 +64,8 @@ inline void ExpectKnownAnswers(HashApi& hashes) {
 // the empty text). `folder` is the fixture folder as a host path; the files are opened as
 // "Z:" + that path, which names them both under Wine and through the host's drive mapping.
 inline void ExpectFixtureDigests(FileContentApi& content, HashApi& hashes,
-                                 const std::string& folder) {
+                                 const std::string& folder,
+                                 std::uint64_t inMemoryLimit = kDigestsInMemoryLimit) {
     std::ifstream list(folder + "/expected.txt");
     ASSERT_TRUE(list.good()) << folder;
     std::size_t files = 0;
@@ -82,7 +83,8 @@ inline void ExpectFixtureDigests(FileContentApi& content, HashApi& hashes,
             if (c == '/')
                 c = '\\';
         }
-        const FileDigests got = ComputeFileDigests(content, hashes, Utf8ToText(windows));
+        const FileDigests got =
+            ComputeFileDigests(content, hashes, Utf8ToText(windows), inMemoryLimit);
         EXPECT_EQ(TextToUtf8(got.sha1), expected[0]) << name;
         EXPECT_EQ(TextToUtf8(got.sha256), expected[1]) << name;
         EXPECT_EQ(TextToUtf8(got.peSha1), expected[2]) << name;

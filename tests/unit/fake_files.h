@@ -26,6 +26,11 @@ class FakeFiles : public FileContentApi {
         bool overReport = false;  // the first Read claims one byte more than asked
         bool throwInRead = false;
         bool throwInBytes = false;
+        bool tellsSize = true;  // Size() gives the length, and ReadAt reads
+        // What happens to the file once its length was asked: bytes appended to it, or its
+        // length cut to this many bytes.
+        std::vector<std::uint8_t> appendedAfterSize{};
+        std::optional<std::size_t> shortenedAfterSize{};
     };
 
     void Add(const std::string& name, Entry entry) { entries_[AsciiText(name)] = std::move(entry); }
@@ -73,30 +78,71 @@ class FakeFiles : public FileContentApi {
 
         // A mappable file refuses reads: its digest must come from the view.
         std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override {
+            const std::optional<std::size_t> got = ReadFrom(position_, buffer);
+            if (got)
+                position_ += *got;
+            return got;
+        }
+
+        std::optional<std::uint64_t> Size() override {
+            if (!entry_.tellsSize)
+                return std::nullopt;
+            const std::size_t size = Content().size();
+            sized_ = true;
+            return size;
+        }
+
+        bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+            if (!entry_.tellsSize)
+                return false;
+            std::size_t done = 0;
+            while (done < buffer.size()) {
+                const std::optional<std::size_t> got =
+                    ReadFrom(static_cast<std::size_t>(offset) + done, buffer.subspan(done));
+                if (!got || *got == 0 || *got > buffer.size() - done)
+                    return false;
+                done += *got;
+            }
+            return true;
+        }
+
+      private:
+        // The content as it is now: changed once the length was asked, where the entry says so.
+        std::vector<std::uint8_t> Content() const {
+            std::vector<std::uint8_t> content = entry_.content;
+            if (sized_) {
+                content.insert(content.end(), entry_.appendedAfterSize.begin(),
+                               entry_.appendedAfterSize.end());
+                if (entry_.shortenedAfterSize)
+                    content.resize(std::min(content.size(), *entry_.shortenedAfterSize));
+            }
+            return content;
+        }
+
+        std::optional<std::size_t> ReadFrom(std::size_t at, std::span<std::uint8_t> buffer) {
             if (entry_.throwInRead)
                 throw std::runtime_error("device gone");
             if (entry_.mappable)
                 return std::nullopt;
-            if (entry_.failReadsAfter && position_ >= *entry_.failReadsAfter)
+            if (entry_.failReadsAfter && at >= *entry_.failReadsAfter)
                 return std::nullopt;
-            if (entry_.overReport && position_ == 0) {
-                position_ = entry_.content.size();  // the next read finds the end
+            const std::vector<std::uint8_t> content = Content();
+            if (entry_.overReport && at == 0) {
+                position_ = content.size();  // the next read finds the end
                 return buffer.size() + 1;
             }
-            std::size_t take =
-                std::min({buffer.size(), entry_.readLimit, entry_.content.size() - position_});
+            std::size_t take = std::min(
+                {buffer.size(), entry_.readLimit, content.size() - std::min(at, content.size())});
             if (entry_.failReadsAfter)
-                take = std::min(take, *entry_.failReadsAfter - position_);
-            std::copy_n(entry_.content.begin() + static_cast<std::ptrdiff_t>(position_), take,
-                        buffer.begin());
-            position_ += take;
+                take = std::min(take, *entry_.failReadsAfter - at);
+            std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(at), take, buffer.begin());
             return take;
         }
 
-      private:
         FakeFiles& owner_;
         const Entry& entry_;
         std::size_t position_ = 0;
+        bool sized_ = false;
     };
 
     std::map<Text, Entry> entries_;

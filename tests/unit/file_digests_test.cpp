@@ -116,15 +116,35 @@ TEST(ComputeFileDigestsTest, EachDigestGetsItsBytesOnceInOrder) {
         {"not an image", Pattern(150000), std::nullopt},
         {"empty", Bytes{}, std::nullopt},
     };
+    // How the file is read: mapped, read whole in short reads, or (as a file too long to be
+    // held in memory) read in pieces at offsets; the last two also while bytes are appended to
+    // the file, which are never digested.
+    struct Way {
+        const char* name;
+        bool mappable;
+        std::uint64_t inMemoryLimit;
+        bool grows;
+    };
+    const Way ways[] = {
+        {"mapped", true, kDigestsInMemoryLimit, false},
+        {"read in short reads", false, kDigestsInMemoryLimit, false},
+        {"read in pieces at offsets", false, 0, false},
+        {"read in short reads while it grows", false, kDigestsInMemoryLimit, true},
+        {"read in pieces at offsets while it grows", false, 0, true},
+    };
     for (const Case& c : cases) {
-        for (const bool mappable : {true, false}) {
-            if (mappable && c.content.empty())
+        for (const Way& way : ways) {
+            if (way.mappable && c.content.empty())
                 continue;  // a file of length 0 is never mapped
-            SCOPED_TRACE(std::string(c.name) + (mappable ? ", mapped" : ", read in short reads"));
+            SCOPED_TRACE(std::string(c.name) + ", " + way.name);
             FakeFiles files;
-            files.Add("f.sys", {.content = c.content, .mappable = mappable, .readLimit = 4099});
+            files.Add("f.sys", {.content = c.content,
+                                .mappable = way.mappable,
+                                .readLimit = 4099,
+                                .appendedAfterSize = way.grows ? Pattern(70000) : Bytes()});
             RecordingHashes hashes;
-            const FileDigests digests = ComputeFileDigests(files, hashes, u"f.sys");
+            const FileDigests digests =
+                ComputeFileDigests(files, hashes, u"f.sys", way.inMemoryLimit);
 
             for (const auto algorithm : {HashAlgorithm::kSha1, HashAlgorithm::kSha256}) {
                 std::vector<Bytes> expected = {c.content};
@@ -170,15 +190,20 @@ TEST(ComputeFileDigestsTest, AFileNotReadWholeHasEmptyCells) {
              .content = image.bytes, .readLimit = 4099, .failReadsAfter = image.bytes.size() - 1}},
         {"read claims more than asked",
          FakeFiles::Entry{.content = image.bytes, .overReport = true}},
+        {"shortened while read",
+         FakeFiles::Entry{.content = image.bytes, .readLimit = 4099, .shortenedAfterSize = 150000}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeFiles files;
-        if (c.entry)
-            files.Add("f.sys", *c.entry);
-        RecordingHashes hashes;
-        EXPECT_EQ(ComputeFileDigests(files, hashes, u"f.sys"), FileDigests{});
-        EXPECT_EQ(files.openFiles, 0);
+        // Read whole into memory, and in pieces at offsets.
+        for (const std::uint64_t inMemoryLimit : {kDigestsInMemoryLimit, std::uint64_t{0}}) {
+            SCOPED_TRACE(std::string(c.name) + (inMemoryLimit ? ", whole" : ", in pieces"));
+            FakeFiles files;
+            if (c.entry)
+                files.Add("f.sys", *c.entry);
+            RecordingHashes hashes;
+            EXPECT_EQ(ComputeFileDigests(files, hashes, u"f.sys", inMemoryLimit), FileDigests{});
+            EXPECT_EQ(files.openFiles, 0);
+        }
     }
 }
 

@@ -218,6 +218,17 @@ TEST(Md5File, DigestOfEachWayOfReadingAndFailing) {
          kZeroHex},
         {"read claims more than asked", FakeFiles::Entry{.content = abc, .overReport = true},
          kZeroHex},
+        // Read as long as the file was when opened: bytes appended meanwhile are left out, and
+        // a file shortened meanwhile has no digest.
+        {"grows while read",
+         FakeFiles::Entry{.content = Pattern(1000), .readLimit = 100, .appendedAfterSize = abc},
+         patternHex},
+        {"shortened while read",
+         FakeFiles::Entry{.content = Pattern(1000), .readLimit = 100, .shortenedAfterSize = 500},
+         kZeroHex},
+        {"length not told, read to the end",
+         FakeFiles::Entry{.content = Pattern(1000), .readLimit = 100, .tellsSize = false},
+         patternHex},
     };
     for (const auto& c : cases) {
         FakeFiles files;
