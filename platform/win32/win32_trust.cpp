@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <mutex>
 #include <vector>
 
 #include "platform/win32/win32_handles.h"
@@ -71,6 +72,14 @@ class Win32TrustFile : public TrustApi::File {
     ScopedHandle handle_;
 };
 
+// Every imagehlp function is single-threaded by its documentation, and this program calls them
+// from the digest workers (a signer the verifier did not name) and from the window's thread
+// ("Verify File Signature") alike: each call holds this one lock of the whole process.
+std::mutex& ImagehlpLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 HANDLE HandleOf(TrustApi::File& file) {
     return static_cast<Win32TrustFile&>(file).Handle();
 }
@@ -127,6 +136,7 @@ std::unique_ptr<TrustApi::File> Win32TrustApi::OpenForRead(const Text& path) {
 
 std::optional<std::uint32_t> Win32TrustApi::EnumerateCertificates(File& file) {
     DWORD found = 0;
+    const std::lock_guard imagehlp(ImagehlpLock());
     if (!::ImageEnumerateCertificates(HandleOf(file), kCertificateTypeAny, &found, nullptr, 0))
         return std::nullopt;
     return found;
@@ -136,6 +146,7 @@ bool Win32TrustApi::ReadCertificateHeader(File& file, std::uint32_t index,
                                           std::span<std::uint8_t> buffer) {
     if (buffer.size() < sizeof(WIN_CERTIFICATE))
         return false;
+    const std::lock_guard imagehlp(ImagehlpLock());
     return ::ImageGetCertificateHeader(HandleOf(file), index,
                                        reinterpret_cast<LPWIN_CERTIFICATE>(buffer.data())) != FALSE;
 }
@@ -147,6 +158,7 @@ bool Win32TrustApi::ReadCertificateData(File& file, std::uint32_t index,
     // The in/out length is the buffer's own dwLength field, which the call then overwrites with
     // the same entry's dwLength.
     auto* certificate = reinterpret_cast<LPWIN_CERTIFICATE>(buffer.data());
+    const std::lock_guard imagehlp(ImagehlpLock());
     return ::ImageGetCertificateData(HandleOf(file), index, certificate, &certificate->dwLength) !=
            FALSE;
 }

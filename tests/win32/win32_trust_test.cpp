@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands/file_commands.h"
@@ -156,6 +159,59 @@ TEST(Win32TrustTest, SeesTheRealSystem32) {
     const auto file = api.OpenForRead(driver);
     ASSERT_TRUE(file);
     EXPECT_EQ(api.EnumerateCertificates(*file), 0u);
+}
+
+// The imagehlp calls behind the signer's name run on the digest workers while "Verify File
+// Signature" runs on the window's thread: many threads at once over the signed images, each
+// answer checked, together with the window's command on the main thread. The calls share one
+// lock; Wine's imagehlp keeps no state of its own between calls, so this is a check that every
+// answer stays right under load, not a reproduction of a race.
+TEST(Win32TrustTest, SignerNamesFromManyThreadsAtOnceAreEachRight) {
+    const std::pair<const char*, const char16_t*> images[] = {
+        {"signed_64.exe", u"Tolvessa Test Signer"},
+        {"signed_sha1_32.exe", u"Tolvessa Test Signer"},
+        {"tampered_64.exe", u"Tolvessa Test Signer"},
+        {"no_cn_32.exe", u"Corvane Test Organisation"},
+        {"untrusted_64.exe", u"Tolvessa Stray Signer"},
+        {"unsigned_32.exe", u""},
+        {"two_entries_64.exe", u""},
+        {"past_end_32.exe", u""},
+    };
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 25;
+    std::atomic<int> wrong = 0;
+    std::atomic<int> asked = 0;
+    std::atomic<bool> go = false;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            while (!go.load())
+                std::this_thread::yield();
+            Win32TrustApi api;
+            for (int round = 0; round < kRounds; ++round) {
+                // Each thread starts at another image, so different files are read at once.
+                const auto& [image, signer] = images[(t + round) % std::size(images)];
+                if (GetSignerName(api, ImagePath(image)) != signer)
+                    ++wrong;
+                ++asked;
+            }
+        });
+    }
+    go = true;
+    // The window's thread meanwhile: the command's box for a signed and an unsigned file.
+    int boxes = 0;
+    while (asked.load() < kThreads * kRounds) {
+        const bool signedOne = boxes % 2 == 0;
+        const auto shown = VerifyBoxes(ImagePath(signedOne ? "signed_32.exe" : "unsigned_64.exe"));
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(TextToUtf8(shown[0].second), signedOne ? "File is signed by Tolvessa Test Signer"
+                                                         : "File is not digitally signed.");
+        ++boxes;
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0) << "of " << kThreads * kRounds;
+    EXPECT_GT(boxes, 0);
 }
 
 // The platform's CertGetNameStringW on the certificates the host's name rules are tested on:
