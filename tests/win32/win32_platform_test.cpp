@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "inventory/driver_scan.h"
+#include "inventory/file_digests.h"
 #include "inventory/file_queries.h"
 #include "inventory/md5.h"
 #include "inventory/version_info.h"
@@ -234,6 +239,87 @@ TEST(Win32FileContentTest, DigestsMappedEmptyAndWriterHeldFiles) {
     EXPECT_FALSE(OwnHandle(::CreateFileW(Wide(abc), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
     EXPECT_EQ(FileMd5Hex(api, abc), u"900150983CD24FB0D6963F7D28E17F72");
+}
+
+// "Hashers" that give the MD5 of what they were fed, so every digest cell of a file can be
+// checked against the MD5 of a part of it.
+class Md5Hashes : public HashApi {
+  public:
+    std::unique_ptr<Hasher> NewHasher(HashAlgorithm) override {
+        class Md5Hasher : public Hasher {
+          public:
+            Md5Hasher() { Md5Init(context_); }
+            void Update(std::span<const std::uint8_t> bytes) override {
+                Md5Update(context_, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+            }
+            std::vector<std::uint8_t> Finish() override {
+                const Md5Digest digest = Md5Final(context_);
+                return {digest.begin(), digest.end()};
+            }
+
+          private:
+            Md5Context context_;
+        };
+        return std::make_unique<Md5Hasher>();
+    }
+};
+
+// A file that another thread appends to while it is hashed, over and over, both ways of reading
+// it (one view, and in pieces): the program never reads past the length it took first, so every
+// digest is that of the file as it was at some moment, a whole number of blocks long. The
+// moments where a length taken after the mapping would overrun the view are short: this checks
+// the answers under load rather than reproducing that race.
+TEST(Win32FileContentTest, AFileThatGrowsWhileHashedGivesTheDigestOfWhatItWas) {
+    constexpr std::size_t kBlock = 64 * 1024;
+    constexpr int kBlocks = 400;  // 25 MiB at most
+    TempFolder folder;
+    const auto block = [](int index) { return std::string(kBlock, static_cast<char>(index * 7)); };
+    const Text file = folder.Write(u"growing.bin", block(0));
+    // The MD5 of the file at every length it will have.
+    std::set<Text> prefixes;
+    {
+        Md5Context md5;
+        Md5Init(md5);
+        for (int i = 0; i < kBlocks; ++i) {
+            const std::string bytes = block(i);
+            Md5Update(md5, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                      static_cast<std::uint32_t>(bytes.size()));
+            Md5Context copy = md5;
+            prefixes.insert(Md5DigestToHex(Md5Final(copy)));
+        }
+    }
+
+    std::atomic<bool> done = false;
+    std::thread appender([&] {
+        ScopedHandle out = OwnHandle(::CreateFileW(Wide(file), FILE_APPEND_DATA,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        for (int i = 1; i < kBlocks && out; ++i) {
+            const std::string bytes = block(i);
+            DWORD written = 0;
+            ::WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                        nullptr);
+            ::Sleep(2);
+        }
+        done = true;
+    });
+    Win32FileContent api;
+    Md5Hashes hashes;
+    int checked = 0;
+    // Until the file stops growing, at least a few times.
+    for (int round = 0; round < 3 || (!done.load() && round < 500); ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_TRUE(prefixes.count(FileMd5Hex(api, file)));
+        // Held in memory, and read in pieces at offsets.
+        for (const std::uint64_t limit : {kDigestsInMemoryLimit, std::uint64_t{0}}) {
+            const FileDigests digests = ComputeFileDigests(api, hashes, file, limit);
+            EXPECT_TRUE(prefixes.count(digests.sha1)) << TextToUtf8(digests.sha1);
+            EXPECT_TRUE(prefixes.count(digests.sha256)) << TextToUtf8(digests.sha256);
+        }
+        ++checked;
+    }
+    appender.join();
+    EXPECT_GE(checked, 3);
 }
 
 TEST(Win32PathsTest, DirectoriesAndUpperCasing) {
