@@ -70,10 +70,12 @@ std::vector<ModuleRecord> SampleRecords(const VulnerableLists& lists) {
     gone.row[kDescription] = broken;
     records.push_back(std::move(gone));
 
-    // Unsigned, on no list, a 32-bit base address.
+    // Unsigned, on no list, a 32-bit base address; texts its file's author wrote to look like
+    // spreadsheet formulas.
     ModuleRecord plain;
-    plain.row = Row({u"3", u"C:\\Tools\\acme.sys", u"0x8A400000", u"0x3000", u"Acme", u"Acme",
-                     u"1.0", u"0123456789ABCDEF0123456789ABCDEF", u"True", u"True"});
+    plain.row = Row({u"3", u"C:\\Tools\\acme.sys", u"0x8A400000", u"0x3000", u"@Acme",
+                     u"=HYPERLINK(\"http://acme.example\",\"Acme\")", u"-1.0",
+                     u"0123456789ABCDEF0123456789ABCDEF", u"True", u"True"});
     plain.trust = FileTrust{SignatureVerdict::kUnsigned, u"", u""};
     records.push_back(std::move(plain));
     return records;

@@ -45,6 +45,12 @@ def make_exports(directory):
     return csv_bytes, json_bytes
 
 
+def csv_text(text):
+    """A text as the CSV writes it: after an apostrophe when a spreadsheet would take it for a
+    formula."""
+    return "'" + text if text[:1] in ("=", "+", "-", "@", "\t", "\r") else text
+
+
 class ExportSchemaTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -121,6 +127,16 @@ class ExportSchemaTest(unittest.TestCase):
         self.assertIsNone(modules[2]["hidden"])
         self.assertEqual(modules[2]["description"], "lone \ufffd")
 
+    def test_csv_guards_formula_texts_and_json_keeps_them(self):
+        module = self.document["modules"][3]
+        self.assertEqual(module["publisher"], "@Acme")
+        self.assertEqual(module["version"], "-1.0")
+        rows = list(csv.reader(io.StringIO(self.csv_bytes.decode("utf-8"), newline="")))
+        cells = dict(zip(CSV_COLUMNS, rows[4]))
+        self.assertEqual(cells["Publisher"], "'@Acme")
+        self.assertEqual(cells["Description"], "'" + module["description"])
+        self.assertEqual(cells["Version"], "'-1.0")
+
     def test_csv_is_rfc4180_with_the_documented_columns_row_for_row(self):
         self.assertFalse(self.csv_bytes.startswith(b"\xef\xbb\xbf"))
         text = self.csv_bytes.decode("utf-8")
@@ -133,8 +149,9 @@ class ExportSchemaTest(unittest.TestCase):
             self.assertEqual(len(row), len(CSV_COLUMNS))
             cells = dict(zip(CSV_COLUMNS, row))
             self.assertEqual(cells["Image Name"], module["imageName"])
-            self.assertEqual(cells["Description"], module["description"])
-            self.assertEqual(cells["Publisher"], module["publisher"])
+            self.assertEqual(cells["Description"], csv_text(module["description"]))
+            self.assertEqual(cells["Publisher"], csv_text(module["publisher"]))
+            self.assertEqual(cells["Version"], csv_text(module["version"]))
             self.assertEqual(cells["PE SHA-256"], module["peSha256"])
             self.assertEqual(cells["Signature"], module["signature"] or "")
             self.assertEqual(cells["Known Vulnerable"] == "", module["knownVulnerable"] == [])
