@@ -198,5 +198,79 @@ TEST(TimestampFixturesTest, JudgeACatalogsSignerAtTheTimeItsTimestampProves) {
     }
 }
 
+// Timestamp attributes that are not what they claim, on the signature of ts_valid_64.exe: each
+// proves nothing, and is read without reading past what it holds.
+TEST(TimestampFixturesTest, AttributesThatAreNoTimestampProveNothing) {
+    const Bytes message = EmbeddedMessage(ReadAll(kImages + "/ts_valid_64.exe"));
+    const TrustStore store(kPastRoot);
+    ASSERT_EQ(ProvenTime(message, kPastRoot), "2020-06-01 12:00:00");
+
+    // A countersignature naming the message's own signer, whose messageDigest attribute is of
+    // type `digestType`; its DER.
+    const auto countersignature = [](const SignedMessage& signedMessage, int digestType) {
+        PKCS7_SIGNER_INFO* outer =
+            sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(signedMessage.pkcs7.get()), 0);
+        const std::unique_ptr<PKCS7_SIGNER_INFO, OpenSslFree<PKCS7_SIGNER_INFO_free>> counter(
+            PKCS7_SIGNER_INFO_new());
+        X509_NAME_set(&counter->issuer_and_serial->issuer, outer->issuer_and_serial->issuer);
+        ASN1_INTEGER_free(counter->issuer_and_serial->serial);
+        counter->issuer_and_serial->serial = ASN1_INTEGER_dup(outer->issuer_and_serial->serial);
+        X509_ALGOR_set0(counter->digest_alg, OBJ_nid2obj(NID_sha256), V_ASN1_NULL, nullptr);
+        X509_ALGOR_set0(counter->digest_enc_alg, OBJ_nid2obj(NID_rsaEncryption), V_ASN1_NULL,
+                        nullptr);
+        ASN1_OCTET_STRING_set(counter->enc_digest, reinterpret_cast<const unsigned char*>("sig"),
+                              3);
+        ASN1_STRING* digest = ASN1_STRING_type_new(digestType);
+        ASN1_STRING_set(digest, "\x01\x02", 2);
+        if (digestType == V_ASN1_BOOLEAN)
+            PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_messageDigest, V_ASN1_BOOLEAN,
+                                       reinterpret_cast<void*>(1));
+        else
+            PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_messageDigest, digestType, digest);
+        if (digestType == V_ASN1_BOOLEAN)
+            ASN1_STRING_free(digest);
+        unsigned char* der = nullptr;
+        const int length = i2d_PKCS7_SIGNER_INFO(counter.get(), &der);
+        Bytes bytes(der, der + std::max(length, 0));
+        OPENSSL_free(der);
+        EXPECT_GT(length, 0);
+        return bytes;
+    };
+
+    // Replaces signer 0's unauthenticated attributes with one attribute `nid` (or the RFC 3161
+    // token's when 0) holding `value` of ASN.1 type `type` (a SEQUENCE given by its DER).
+    const auto withAttribute = [&](int nid, int type, const Bytes& value) {
+        std::optional<SignedMessage> decoded = DecodeSignedMessage(message);
+        PKCS7_SIGNER_INFO* outer =
+            sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(decoded->pkcs7.get()), 0);
+        sk_X509_ATTRIBUTE_pop_free(outer->unauth_attr, X509_ATTRIBUTE_free);
+        outer->unauth_attr = nullptr;
+        ASN1_STRING* string =
+            ASN1_STRING_type_new(type == V_ASN1_SEQUENCE ? V_ASN1_SEQUENCE : V_ASN1_OCTET_STRING);
+        ASN1_STRING_set(string, value.data(), static_cast<int>(value.size()));
+        const ObjectPtr token(OBJ_txt2obj("1.3.6.1.4.1.311.3.3.1", 1));
+        X509_ATTRIBUTE* attribute = X509_ATTRIBUTE_create_by_OBJ(
+            nullptr, nid ? OBJ_nid2obj(nid) : token.get(), type, string, -1);
+        ASN1_STRING_free(string);
+        sk_X509_ATTRIBUTE_push(outer->unauth_attr = sk_X509_ATTRIBUTE_new_null(), attribute);
+        return TimeText(TimestampTime(*decoded, store));
+    };
+
+    const std::optional<SignedMessage> decoded = DecodeSignedMessage(message);
+    ASSERT_TRUE(decoded);
+    const Bytes garbage = {0x30, 0x03, 0x02, 0x01, 0x05};  // SEQUENCE { INTEGER 5 }
+    EXPECT_EQ(withAttribute(0, V_ASN1_OCTET_STRING, {0x01, 0x02}), "none");
+    EXPECT_EQ(withAttribute(0, V_ASN1_SEQUENCE, garbage), "none");
+    EXPECT_EQ(withAttribute(NID_pkcs9_countersignature, V_ASN1_OCTET_STRING, {0x01}), "none");
+    EXPECT_EQ(withAttribute(NID_pkcs9_countersignature, V_ASN1_SEQUENCE, garbage), "none");
+    // A messageDigest that is no OCTET STRING is no digest to compare.
+    for (const int type : {V_ASN1_BOOLEAN, V_ASN1_INTEGER, V_ASN1_OCTET_STRING}) {
+        SCOPED_TRACE(type);
+        EXPECT_EQ(withAttribute(NID_pkcs9_countersignature, V_ASN1_SEQUENCE,
+                                countersignature(*decoded, type)),
+                  "none");
+    }
+}
+
 }  // namespace
 }  // namespace tolvessa::host
