@@ -4,9 +4,7 @@
 #include <openssl/objects.h>
 #include <openssl/ts.h>
 
-#include <climits>
 #include <cstring>
-#include <vector>
 
 #include "trust/file_trust.h"
 
@@ -97,9 +95,10 @@ std::optional<std::time_t> ToTime(const ASN1_TIME* time) {
 
 // Whether the certificate of a timestamp's signer names time stamping among its usages, and its
 // chain ends at a trusted root at the time the timestamp states. Windows judges a countersigner
-// as of that time too ("sftVerifyAsOf: The current time, or the time stamp", of the structure
-// that describes a signer or a countersigner): a timestamp made while its authority's
-// certificate was valid stays valid after that certificate expires.
+// as of that time too: CRYPT_PROVIDER_SGNR, which "provides information about a signer or
+// countersigner", has "sftVerifyAsOf: The current time, or the time stamp."
+// (learn.microsoft.com/windows/win32/api/wintrust/ns-wintrust-crypt_provider_sgnr). So a
+// timestamp made while its authority's certificate was valid stays valid after it expires.
 bool TrustedTimestampSigner(X509* signer, STACK_OF(X509) * carried, std::time_t at,
                             const TrustStore& store) {
     if ((X509_get_extension_flags(signer) & EXFLAG_XKUSAGE) == 0 ||
@@ -277,8 +276,10 @@ std::optional<std::time_t> SignerChainTime(const SignedMessage& message, X509* s
                                            const TrustStore& store) {
     // "If this flag is not set, all time stamped signatures are considered valid forever.
     // Setting this flag limits the valid lifetime of the signature to the lifetime of the
-    // signing certificate." (WTD_LIFETIME_SIGNING_FLAG); the lifetime-signing usage in the
-    // signer's certificate asks the same of its own signatures.
+    // signing certificate." (WTD_LIFETIME_SIGNING_FLAG, learn.microsoft.com/windows/win32/api/
+    // wintrust/ns-wintrust-wintrust_data); the lifetime-signing usage in the signer's
+    // certificate asks the same of its own signatures (wincrypt.h: "This OID limits the valid
+    // lifetime of the signature to the lifetime of the certificate.").
     if (IsLifetimeSigner(signer))
         return std::nullopt;
     return TimestampTime(message, store);
