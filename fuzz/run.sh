@@ -11,7 +11,7 @@
 #   --fork JOBS   run each target in JOBS processes at once (libFuzzer's fork mode); the
 #                 executions and the time are those of all of them together
 #   TARGET        module_table, kernel_path, pe_version, cmd_line, certificate_table,
-#                 image_hash, catalog, loldrivers_csv, sipolicy
+#                 image_hash, catalog, loldrivers_csv, sipolicy, timestamp
 #                 (default: every target the build has)
 #
 # The seeds in fuzz/corpus/<target> and the inputs in fuzz/regressions/<target> are read first;
@@ -59,13 +59,15 @@ cmake --build "$build" --target "${targets[@]/#/fuzz_}" >/dev/null || exit 2
 # room for every case, a table of 7 entries (in either layout) for every mix of whole, cut and
 # claimed entries, an image of 8 KiB (twice the largest seed) for its headers, a resource
 # directory, version data and a certificate table, 8 KiB of a vulnerable-driver list (three times
-# the CSV seed) or of a policy (its UTF-16 seed has 7.5 KiB). Every byte more is hashed, written
+# the CSV seed) or of a policy (its UTF-16 seed has 7.5 KiB); a signature, 16 KiB, has room for
+# the largest real one with its timestamp (a catalog of 20 files). Every byte more is hashed, written
 # and read again on each run.
 max_len() {
     case "$1" in
         cmd_line) echo 1024 ;;
         kernel_path) echo 2048 ;;
         module_table) echo 2080 ;;
+        timestamp) echo 16384 ;;  # the largest sample signature has 14.4 KiB
         *) echo 8192 ;;
     esac
 }
@@ -86,6 +88,13 @@ for target in "${targets[@]}"; do
     mkdir -p "$work" "$findings" "$(dirname "$log")"
     inputs=("$work" "$root/fuzz/corpus/$target")
     [[ -d $root/fuzz/regressions/$target ]] && inputs+=("$root/fuzz/regressions/$target")
+    # The timestamp target starts from the signatures of the real Windows samples beside the
+    # checkout as well, written to the build folder (their bytes stay out of the tree).
+    samples=$root/../shared/windows-samples
+    if [[ $target == timestamp && -d $samples ]]; then
+        python3 "$root/fuzz/sample_signatures.py" "$samples" "$build/samples/$target"
+        inputs+=("$build/samples/$target")
+    fi
     options=(-max_total_time="$seconds" -runs="$runs" -max_len="$(max_len "$target")"
              -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
              -artifact_prefix="$findings/")

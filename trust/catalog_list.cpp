@@ -302,15 +302,34 @@ std::optional<std::vector<std::uint8_t>> DigestBytes(TextView hex) {
     return bytes;
 }
 
+namespace {
+
+// Whether a member's tag names its digest: in hex, as catalog tools write it, or as the digest's
+// own bytes, as Windows' catalogs hold it (read as UTF-16LE, its terminating NULs dropped).
+bool TagNamesDigest(const Text& tag, const std::vector<std::uint8_t>& digest) {
+    if (const std::optional<std::vector<std::uint8_t>> hex = DigestBytes(tag))
+        return *hex == digest;
+    if (tag.empty() || tag.size() * 2 > digest.size())
+        return false;
+    for (std::size_t i = 0; i < digest.size(); i += 2) {
+        const char16_t unit = i / 2 < tag.size() ? tag[i / 2] : u'\0';
+        const std::uint8_t high = i + 1 < digest.size() ? digest[i + 1] : 0;
+        if (unit != static_cast<char16_t>(digest[i] | (high << 8)))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void CatalogIndex::Add(Text name, std::uint32_t status, Text signer, const CatalogList& list) {
     const auto catalog = static_cast<std::uint32_t>(catalogs_.size());
     catalogs_.push_back({std::move(name), status, std::move(signer)});
     for (const CatalogMember& member : list.members) {
         if (member.algorithm == MemberHash::kOther)
             continue;
-        const std::optional<std::vector<std::uint8_t>> tagged = DigestBytes(member.tag);
         listings_[Key(member.algorithm, member.digest)].push_back(
-            {catalog, tagged && *tagged == member.digest});
+            {catalog, TagNamesDigest(member.tag, member.digest)});
     }
 }
 

@@ -69,9 +69,9 @@ class CatalogIndex {
     // The catalog that lists a file by its image hashes (either may be empty): the catalogs that
     // list its SHA-256 hash, then those that list its SHA-1 hash, each in the order they were
     // added; the first whose answer is 0, else the first. The answer is the catalog's status,
-    // except for a member whose tag does not name its own digest (in hex of either case): a
-    // catalog whose check passes answers kBadDigest for it. Nothing when no catalog lists the
-    // file.
+    // except for a member whose tag does not name its own digest (in hex of either case, or as
+    // the digest's bytes): a catalog whose check passes answers kBadDigest for it. Nothing when no
+    // catalog lists the file.
     std::optional<SignatureEngine::Answer> Find(std::span<const std::uint8_t> sha1,
                                                 std::span<const std::uint8_t> sha256) const;
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/host/openssl_signed_data.h"
+#include "platform/host/openssl_timestamp.h"
 #include "platform/host/posix_file.h"
 #include "trust/file_trust.h"
 
@@ -25,7 +26,8 @@ SignatureCheck CheckCatalogSignature(const SignedMessage& message, const TrustSt
         return {trust_status::kBadSignature, carried ? SimpleDisplayName(carried) : Text()};
     }
     const Text name = SimpleDisplayName(signer);
-    const std::uint32_t chain = store.Verify(signer, message.pkcs7->d.sign->cert);
+    const std::uint32_t chain =
+        store.Verify(signer, message.pkcs7->d.sign->cert, SignerChainTime(message, signer, store));
     if (chain != trust_status::kTrusted)
         return {chain, name};
     if (!MaySignCode(signer))

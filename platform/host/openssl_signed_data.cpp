@@ -128,7 +128,8 @@ TrustStore::TrustStore(const std::string& caBundle) : store_(X509_STORE_new()) {
     ERR_clear_error();
 }
 
-std::uint32_t TrustStore::Verify(X509* signer, STACK_OF(X509) * carried) const {
+std::uint32_t TrustStore::Verify(X509* signer, STACK_OF(X509) * carried,
+                                 std::optional<std::time_t> at) const {
     if (!store_)
         return trust_status::kUntrustedRoot;
     const StoreCtxPtr context(X509_STORE_CTX_new());
@@ -136,6 +137,8 @@ std::uint32_t TrustStore::Verify(X509* signer, STACK_OF(X509) * carried) const {
         return trust_status::kChaining;
     // The leaf's usage is judged by MaySignCode, for code signing; no other purpose applies.
     X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_ANY);
+    if (at)
+        X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(context.get()), *at);
     if (X509_verify_cert(context.get()) == 1)
         return trust_status::kTrusted;
     switch (X509_STORE_CTX_get_error(context.get())) {

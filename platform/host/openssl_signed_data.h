@@ -13,6 +13,7 @@
 #include <openssl/x509v3.h>
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <span>
@@ -89,9 +90,11 @@ class TrustStore {
     explicit TrustStore(const std::string& caBundle);
 
     // 0 when the chain of `signer` (helped by the `carried` certificates) ends at a trusted root
-    // and is valid now; kUntrustedRoot when it ends elsewhere or no roots could be loaded,
-    // kExpired for a certificate out of its validity, kChaining for the rest.
-    std::uint32_t Verify(X509* signer, STACK_OF(X509) * carried) const;
+    // and is valid at the time `at` (nothing: now); kUntrustedRoot when it ends elsewhere or no
+    // roots could be loaded, kExpired for a certificate out of its validity at that time,
+    // kChaining for the rest.
+    std::uint32_t Verify(X509* signer, STACK_OF(X509) * carried,
+                         std::optional<std::time_t> at = std::nullopt) const;
 
   private:
     StorePtr store_;

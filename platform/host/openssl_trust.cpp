@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/host/openssl_signed_data.h"
+#include "platform/host/openssl_timestamp.h"
 #include "platform/host/posix_file.h"
 
 namespace tolvessa::host {
@@ -218,7 +219,9 @@ SignatureCheck OpenSslTrustApi::CheckEmbedded(const Text& path) {
     if (!actual || *actual != expected->value)
         return {trust_status::kBadDigest, name};
 
-    const std::uint32_t chain = TrustStore(caBundle_).Verify(signer, decoded->pkcs7->d.sign->cert);
+    const TrustStore store(caBundle_);
+    const std::uint32_t chain = store.Verify(signer, decoded->pkcs7->d.sign->cert,
+                                             SignerChainTime(*decoded, signer, store));
     if (chain != trust_status::kTrusted)
         return {chain, name};
     if (!MaySignCode(signer))

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """tolvessa_scan, the host scanner: recordings in both layouts of the kernel's module table,
 replayed over a folder standing in for drive C:; the signature verdicts of the signed test images
-(with their catalogs and test root), the vulnerable-driver lists, the exports and the exit code.
+(with their catalogs and test root), of timestamped signatures whose signers have expired, the
+vulnerable-driver lists, the exports and the exit code.
 
     scan_tool_test.py --scan tolvessa_scan --trust-images DIR --version-images DIR
+                      [--windows-samples DIR]
 
 --trust-images is the output folder of tests/fixtures/trust/make_signed_images.py, and
 --version-images the folder of the version-resource images of tests/fixtures.
@@ -386,10 +388,86 @@ class SignedImagesTest(unittest.TestCase):
             self.assertEqual(list(csv.reader(f)), [CAPTIONS])
 
 
+def strip_signature(image):
+    """The image without its certificate table (the last part of the file) and without the
+    directory entry that names it: the same image hash, no embedded signature."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    magic = struct.unpack_from("<H", image, pe + 24)[0]
+    entry = pe + 24 + (96 if magic == 0x10B else 112) + 4 * 8
+    offset, size = struct.unpack_from("<II", image, entry)
+    if not size or offset + size != len(image):
+        raise AssertionError("the certificate table is not the end of the image")
+    stripped = bytearray(image[:offset])
+    struct.pack_into("<II", stripped, entry, 0, 0)
+    return bytes(stripped)
+
+
+class TimestampTest(unittest.TestCase):
+    """Signatures whose signers (and time-stamping authorities) have expired since they were
+    stamped: the real Windows samples beside the checkout with Microsoft's code roots, and the
+    timestamp fixtures with their past root."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-scan-")
+        self.dir = self.tmp.name
+        self.drivers = os.path.join(self.dir, "c", "Windows", "System32", "drivers")
+        os.makedirs(self.drivers)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def scan(self, rows, *args):
+        """Scans a 64-bit table naming the files `rows` in the drivers folder; the rows'
+        (Signature, Signer, Catalog) by file name."""
+        table = os.path.join(self.dir, "t.bin")
+        subprocess.run([ARGS.scan, "--layout", "64", "--record", table] +
+                       ["\\SystemRoot\\System32\\drivers\\" + name for name in rows],
+                       check=True, stdout=subprocess.PIPE)
+        proc = subprocess.run([ARGS.scan, "--layout", "64", "--drive-c",
+                               os.path.join(self.dir, "c"), *args, table],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        found, _ = rows_of(proc.stdout)
+        return {dict(row)["Image Name"].split("\\")[-1]:
+                (dict(row)["Signature"], dict(row)["Signer"], dict(row)["Catalog"])
+                for row in found}
+
+    def test_windows_samples_are_trusted_as_windows_trusts_them(self):
+        samples = ARGS.windows_samples
+        if not samples or not os.path.isfile(os.path.join(samples, "microsoft-code-roots.pem")):
+            self.skipTest("no Windows samples")
+        for name in ("win11-DXCore.dll", "win7-x64-pciide.sys"):
+            shutil.copy(os.path.join(samples, name), self.drivers)
+        with open(os.path.join(samples, "win11-DXCore.dll"), "rb") as f:
+            stripped = strip_signature(f.read())
+        with open(os.path.join(self.drivers, "dxcore_unsigned.dll"), "wb") as f:
+            f.write(stripped)
+        names = ["win11-DXCore.dll", "win7-x64-pciide.sys", "dxcore_unsigned.dll"]
+        roots = os.path.join(samples, "microsoft-code-roots.pem")
+        self.assertEqual(self.scan(names, "--catalogs", samples, "--roots", roots), {
+            "win11-DXCore.dll": ("Embedded", "Microsoft Windows", ""),
+            "win7-x64-pciide.sys": ("Embedded", "Microsoft Windows", ""),
+            "dxcore_unsigned.dll": ("Catalog", "Microsoft Windows", "win11-24h2-package.cat"),
+        })
+
+    def test_timestamp_fixtures(self):
+        names = ["ts_valid_64.exe", "ts_outside_64.exe", "ts_stray_tsa_64.exe",
+                 "ts_none_64.exe", "ts_lifetime_64.exe"]
+        for name in names:
+            shutil.copy(os.path.join(ARGS.trust_images, name), self.drivers)
+        verdicts = self.scan(names, "--roots", os.path.join(ARGS.trust_images, "past_root.pem"))
+        self.assertEqual({name: verdict[0] for name, verdict in verdicts.items()}, {
+            "ts_valid_64.exe": "Embedded", "ts_outside_64.exe": "Untrusted",
+            "ts_stray_tsa_64.exe": "Untrusted", "ts_none_64.exe": "Untrusted",
+            "ts_lifetime_64.exe": "Untrusted"})
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--scan", required=True)
     parser.add_argument("--trust-images", required=True)
     parser.add_argument("--version-images", required=True)
+    parser.add_argument("--windows-samples", default="",
+                        help="the folder of the real Windows samples (tests skip without it)")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

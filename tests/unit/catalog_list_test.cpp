@@ -389,6 +389,45 @@ TEST(CatalogIndexTest, AMemberWhoseTagNamesAnotherHashIsABadDigest) {
     ExpectAnswer(lower.Find({}, kDigest256), 0, "lower.cat", "S");
 }
 
+// Windows' own catalogs hold the digest's bytes as the tag, read here as UTF-16LE.
+TEST(CatalogIndexTest, AMemberTaggedWithTheBytesOfItsDigestNamesIt) {
+    const auto bytesTag = [](const Bytes& digest, std::size_t dropped) {
+        Text tag;
+        for (std::size_t i = 0; i + 1 < digest.size() - dropped; i += 2)
+            tag.push_back(static_cast<char16_t>(digest[i] | (digest[i + 1] << 8)));
+        return tag;
+    };
+    Bytes endsInNul = kDigest256;
+    endsInNul[30] = endsInNul[31] = 0;
+    const struct {
+        const char* name;
+        Bytes digest;
+        Text tag;
+        std::uint32_t status;
+    } cases[] = {
+        {"own_bytes_sha256", kDigest256, bytesTag(kDigest256, 0), 0},
+        {"own_bytes_sha1", kDigest1, bytesTag(kDigest1, 0), 0},
+        // The reader drops a tag's terminating NULs: a digest that ends in a zero unit.
+        {"own_bytes_nul_dropped", endsInNul, bytesTag(endsInNul, 2), 0},
+        {"other_bytes", kDigest256, bytesTag(Digest(32, 0x77), 0), trust_status::kBadDigest},
+        {"own_bytes_cut_short", kDigest256, bytesTag(kDigest256, 4), trust_status::kBadDigest},
+        {"empty", kDigest256, Text(), trust_status::kBadDigest},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MemberHash algorithm =
+            c.digest.size() == 20 ? MemberHash::kSha1 : MemberHash::kSha256;
+        CatalogList list = Listing({{algorithm, c.digest}});
+        list.members[0].tag = c.tag;
+        CatalogIndex index;
+        index.Add(u"windows.cat", trust_status::kTrusted, u"S", list);
+        const Bytes none;
+        ExpectAnswer(algorithm == MemberHash::kSha1 ? index.Find(c.digest, none)
+                                                    : index.Find(none, c.digest),
+                     c.status, "windows.cat", "S");
+    }
+}
+
 TEST(CatalogIndexTest, LeavesOutMembersWithoutAHashAndCountsSkippedCatalogs) {
     CatalogList list = Listing({{MemberHash::kSha256, kDigest256}});
     list.members[0].algorithm = MemberHash::kOther;
