@@ -77,20 +77,4 @@ Text GetSystemDir(PathApi& platform) {
     return platform.SystemDirectory();
 }
 
-Text SysnativePath(PathApi& platform, const Text& path) {
-    Text system = platform.SystemDirectory();
-    while (!system.empty() && system.back() == u'\\')
-        system.pop_back();
-    const std::size_t parent = system.find_last_of(u'\\');
-    if (system.empty() || parent == Text::npos)
-        return path;
-    system.push_back(u'\\');
-    if (path.size() <= system.size())
-        return path;
-    const Text upperPrefix = platform.UpperCase(TextView(path).substr(0, system.size()));
-    if (upperPrefix != platform.UpperCase(system))
-        return path;
-    return system.substr(0, parent + 1) + u"Sysnative\\" + path.substr(system.size());
-}
-
 }  // namespace tolvessa

@@ -25,13 +25,6 @@ Text WindowsDirPrefix(PathApi& platform);
 Text ResolveKernelPath(PathApi& platform, const Text& path);
 Text GetSystemDir(PathApi& platform);
 
-// The name by which a 32-bit process on 64-bit Windows reaches a file of the real system
-// directory while its WOW64 redirection stays on: a path inside the system directory
-// (platform.SystemDirectory(), compared ignoring case) becomes the same path under the
-// "Sysnative" alias beside it ("C:\Windows\system32\drivers\x.sys" gives
-// "C:\Windows\Sysnative\drivers\x.sys"); any other path is given back unchanged.
-Text SysnativePath(PathApi& platform, const Text& path);
-
 // Replacement passes: left to right, never searching inserted text, never overlapping.
 Text ReplaceAll(TextView text, TextView pattern, TextView replacement);
 Text ReplaceFirstIgnoringCase(PathApi& platform, TextView text, TextView pattern,

@@ -14,8 +14,9 @@
 #include <functional>
 #include <vector>
 
+#include "commands/file_routines.h"
 #include "platform/win32/win32_handles.h"
-#include "platform/win32/win32_inventory.h"
+#include "platform/win32/win32_shell.h"
 #include "trust/catalog_list.h"
 
 namespace tolvessa::win32 {
@@ -99,8 +100,8 @@ class Win32Certificate : public TrustApi::Certificate {
 std::uint32_t Win32TrustApi::VerifyTrust(const Text& path) {
     // The verifier may load DLLs of its own: it runs with the WOW64 redirection on, and a
     // 32-bit process on 64-bit Windows names a file of the real System32 by its Sysnative alias.
-    Win32Paths paths;
-    const Text checked = RunsUnderWow64() ? SysnativePath(paths, path) : path;
+    const std::optional<SystemFolderAlias> alias = ShellSystemFolderAlias();
+    const Text checked = alias ? AliasSystemFolder(path, *alias) : path;
     WINTRUST_FILE_INFO file{};
     file.cbStruct = kFileInfoSize;
     file.pcwszFilePath = Wide(checked);

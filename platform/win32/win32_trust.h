@@ -18,7 +18,7 @@ class Win32TrustApi : public TrustApi {
     // WinVerifyTrust(INVALID_HANDLE_VALUE, WINTRUST_ACTION_GENERIC_VERIFY_V2, data): no UI, no
     // revocation checks, the file by its path, no state kept. Catalogs are not consulted. The
     // WOW64 redirection stays on; a 32-bit process on 64-bit Windows passes a path in the system
-    // directory as its Sysnative alias (SysnativePath).
+    // directory as its Sysnative alias (ShellSystemFolderAlias, AliasSystemFolder).
     std::uint32_t VerifyTrust(const Text& path) override;
 
     // CreateFileW: GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, random access.

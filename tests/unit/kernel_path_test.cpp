@@ -130,40 +130,5 @@ TEST(ReplaceAllTest, NeverSearchesInsertedTextAndNeverOverlaps) {
     EXPECT_EQ(ReplaceAll(u"abc", u"", u"z"), u"abc");
 }
 
-// The Sysnative alias of a path in the system directory, for a 32-bit process on 64-bit Windows
-// that leaves its redirection on; every other path unchanged.
-TEST(SysnativePathTest, OnlyPathsInsideTheSystemDirectory) {
-    struct Case {
-        const char16_t* systemDir;
-        const char16_t* path;
-        const char16_t* expected;
-    } const cases[] = {
-        {u"C:\\Windows\\system32", u"C:\\Windows\\system32\\drivers\\x.sys",
-         u"C:\\Windows\\Sysnative\\drivers\\x.sys"},
-        {u"C:\\Windows\\system32", u"c:\\WINDOWS\\System32\\ntoskrnl.exe",
-         u"C:\\Windows\\Sysnative\\ntoskrnl.exe"},
-        {u"C:\\Windows\\system32\\", u"C:\\Windows\\system32\\hal.dll",
-         u"C:\\Windows\\Sysnative\\hal.dll"},
-        {u"D:\\WINNT\\System32", u"D:\\WINNT\\System32\\drivers\\x.sys",
-         u"D:\\WINNT\\Sysnative\\drivers\\x.sys"},
-        // Not inside it: another folder, one whose name only starts alike, the folder itself.
-        {u"C:\\Windows\\system32", u"C:\\Windows\\SysWOW64\\x.sys",
-         u"C:\\Windows\\SysWOW64\\x.sys"},
-        {u"C:\\Windows\\system32", u"C:\\Windows\\system32x\\x.sys",
-         u"C:\\Windows\\system32x\\x.sys"},
-        {u"C:\\Windows\\system32", u"C:\\Windows\\system32\\", u"C:\\Windows\\system32\\"},
-        {u"C:\\Windows\\system32", u"C:\\Tools\\system32\\x.sys", u"C:\\Tools\\system32\\x.sys"},
-        {u"C:\\Windows\\system32", u"x.sys", u"x.sys"},
-        // No system directory known: nothing to replace.
-        {u"", u"C:\\Windows\\system32\\x.sys", u"C:\\Windows\\system32\\x.sys"},
-        {u"system32", u"system32\\x.sys", u"system32\\x.sys"},
-    };
-    for (const Case& c : cases) {
-        FixedPaths platform(u"C:\\Windows", c.systemDir);
-        EXPECT_EQ(TextToUtf8(SysnativePath(platform, c.path)), TextToUtf8(c.expected))
-            << TextToUtf8(c.path);
-    }
-}
-
 }  // namespace
 }  // namespace tolvessa
