@@ -246,11 +246,14 @@ class VerifiedTrustState {
 };
 
 // Opens the file for a check: with the WOW64 redirection off for CreateFileW alone (the real
-// System32), GENERIC_READ, OPEN_EXISTING.
-ScopedHandle OpenForCheck(const Text& path, DWORD share, DWORD flags) {
+// System32), GENERIC_READ, OPEN_EXISTING. `error` gets CreateFileW's error, taken before the
+// redirection is turned back on.
+ScopedHandle OpenForCheck(const Text& path, DWORD share, DWORD flags, DWORD& error) {
     const ScopedWow64RedirectionOff realSystem32;
-    return OwnHandle(
+    ScopedHandle handle = OwnHandle(
         ::CreateFileW(Wide(path), GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    error = handle ? ERROR_SUCCESS : ::GetLastError();
+    return handle;
 }
 
 // The verifier's status for a file that could not be opened: the open's error as an HRESULT.
@@ -336,9 +339,10 @@ long Win32SignatureEngine::VerifyTrustCall(void* data) {
 }
 
 SignatureEngine::Answer Win32SignatureEngine::CheckEmbedded(const Text& path) {
-    const ScopedHandle handle = OpenForCheck(path, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
+    DWORD error = ERROR_SUCCESS;
+    const ScopedHandle handle = OpenForCheck(path, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, error);
     if (!handle)
-        return {OpenFailureStatus(::GetLastError()), {}, {}};
+        return {OpenFailureStatus(error), {}, {}};
     WINTRUST_FILE_INFO file{};
     file.cbStruct = kFileInfoSize;
     file.pcwszFilePath = Wide(path);
@@ -387,8 +391,9 @@ std::optional<SignatureEngine::Answer> Win32SignatureEngine::CheckCatalogs(
     }
 
     // Without the file (held open by another program), the digests' image hash alone.
+    DWORD unopened = ERROR_SUCCESS;
     const ScopedHandle file =
-        OpenForCheck(path, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_FLAG_SEQUENTIAL_SCAN);
+        OpenForCheck(path, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_FLAG_SEQUENTIAL_SCAN, unopened);
     const auto calcHash2 =
         SystemFunction<CalcHash2Function>(L"wintrust.dll", "CryptCATAdminCalcHashFromFileHandle2");
 
