@@ -12,11 +12,13 @@
 namespace tolvessa {
 
 enum class SignatureVerdict : std::uint8_t {
-    kEmbedded,   // a valid embedded signature
-    kCatalog,    // the image hash is a member of a catalog whose signature is valid
-    kUnsigned,   // neither
-    kInvalid,    // a signature is there, but the digest does not match or it does not verify
-    kUntrusted,  // it verifies, but its chain ends at no trusted root or may not sign code
+    kEmbedded,    // a valid embedded signature
+    kCatalog,     // the image hash is a member of a catalog whose signature is valid
+    kUnsigned,    // neither
+    kInvalid,     // a signature is there, but the digest does not match or it does not verify
+    kUntrusted,   // it verifies, but its chain ends at no trusted root or may not sign code
+    kUnreadable,  // the file is there but could not be read for the check (access denied, held
+                  // open without sharing, a read error), and no catalog vouches for it
 };
 
 struct FileTrust {

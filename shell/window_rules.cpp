@@ -79,6 +79,20 @@ bool HighlightRow(const DriverRow* row, bool highlightOn) {
     return (*row)[kExists] == u"False" || (*row)[kHidden] == u"True" || (*row)[kPublisher].empty();
 }
 
+bool IsDoubtfulVerdict(SignatureVerdict verdict) {
+    switch (verdict) {
+        case SignatureVerdict::kEmbedded:
+        case SignatureVerdict::kCatalog:
+            return false;
+        case SignatureVerdict::kUnsigned:
+        case SignatureVerdict::kInvalid:
+        case SignatureVerdict::kUntrusted:
+        case SignatureVerdict::kUnreadable:
+            break;
+    }
+    return true;
+}
+
 RowShade ShadeOfRow(const DriverRow* row, const RowFindings* findings,
                     const ShadeOptions& options) {
     if (!row)
@@ -88,9 +102,7 @@ RowShade ShadeOfRow(const DriverRow* row, const RowFindings* findings,
     if (HighlightRow(row, options.highlightOn))
         return RowShade::kSuspicious;
     if (options.signaturesShown && findings && findings->trust &&
-        (findings->trust->verdict == SignatureVerdict::kUnsigned ||
-         findings->trust->verdict == SignatureVerdict::kInvalid ||
-         findings->trust->verdict == SignatureVerdict::kUntrusted)) {
+        IsDoubtfulVerdict(findings->trust->verdict)) {
         return RowShade::kSignature;
     }
     return RowShade::kNone;

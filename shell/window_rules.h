@@ -44,11 +44,15 @@ inline constexpr std::uint32_t kHighlightColour = 0x0088BFE3;
 // publisher.
 bool HighlightRow(const DriverRow* row, bool highlightOn);
 
-// The colour of rows whose signature is "Unsigned", "Invalid" or "Untrusted" (pale yellow:
+// The colour of rows whose signature is in doubt (pale yellow:
 // red 255, green 236, blue 160), and of rows a vulnerable-driver list names (pale red: red 255,
 // green 170, blue 170).
 inline constexpr std::uint32_t kSignatureColour = 0x00A0ECFF;
 inline constexpr std::uint32_t kVulnerableColour = 0x00AAAAFF;
+
+// Whether a verdict leaves the file's signature in doubt: "Unsigned", "Invalid", "Untrusted" and
+// "Unreadable" (nothing vouches for a file that could not be read); not "Embedded", "Catalog".
+bool IsDoubtfulVerdict(SignatureVerdict verdict);
 
 // What a row is painted for, most pressing first.
 enum class RowShade : std::uint8_t { kNone, kVulnerable, kSuspicious, kSignature };
@@ -62,7 +66,7 @@ struct ShadeOptions {
 
 // A row a loaded list names is painted for that, whatever the Options marks; then the
 // suspicious-row rule (HighlightRow); then, while signatures are shown, a row whose verdict is
-// in and is "Unsigned", "Invalid" or "Untrusted".
+// in and in doubt (IsDoubtfulVerdict).
 RowShade ShadeOfRow(const DriverRow* row, const RowFindings* findings, const ShadeOptions& options);
 // The background colour of a shade; nothing for kNone.
 std::optional<std::uint32_t> ShadeColour(RowShade shade);

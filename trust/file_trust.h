@@ -16,7 +16,13 @@ namespace tolvessa {
 // both sides of a check can be compared where they agree.
 namespace trust_status {
 inline constexpr std::uint32_t kTrusted = 0;
-inline constexpr std::uint32_t kFileNotFound = 0x80070002;        // the file cannot be opened
+inline constexpr std::uint32_t kFileNotFound = 0x80070002;  // the file cannot be opened
+inline constexpr std::uint32_t kPathNotFound = 0x80070003;  // nor its folder
+// The file is there but cannot be read (see IsUnreadableStatus for all of them).
+inline constexpr std::uint32_t kAccessDenied = 0x80070005;        // ERROR_ACCESS_DENIED
+inline constexpr std::uint32_t kSharingViolation = 0x80070020;    // ERROR_SHARING_VIOLATION
+inline constexpr std::uint32_t kLockViolation = 0x80070021;       // ERROR_LOCK_VIOLATION
+inline constexpr std::uint32_t kDeviceError = 0x8007045D;         // ERROR_IO_DEVICE
 inline constexpr std::uint32_t kNoSignature = 0x800B0100;         // TRUST_E_NOSIGNATURE
 inline constexpr std::uint32_t kSubjectFormUnknown = 0x800B0003;  // TRUST_E_SUBJECT_FORM_UNKNOWN
 inline constexpr std::uint32_t kBadMessage = 0x8009310B;          // CRYPT_E_ASN1_BADTAG

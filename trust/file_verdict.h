@@ -11,11 +11,17 @@
 
 namespace tolvessa {
 
-// "Embedded", "Catalog", "Unsigned", "Invalid", "Untrusted".
+// "Embedded", "Catalog", "Unsigned", "Invalid", "Untrusted", "Unreadable".
 TextView VerdictText(SignatureVerdict verdict);
 
+// Whether a verifier's status says that the file is there but could not be opened or read for
+// the check (access denied, a sharing or lock violation, a read or device error), as opposed to
+// "there is no such file" (kFileNotFound, kPathNotFound) and to anything about a signature. The
+// table is in file_verdict.cpp.
+bool IsUnreadableStatus(std::uint32_t status);
+
 // The verdict of one verifier answer (the platform's status codes, see trust_status); nothing
-// for "there is no signature of this kind".
+// for "there is no signature of this kind" and for "there is no such file".
 std::optional<SignatureVerdict> VerdictOfStatus(std::uint32_t status, SignatureVerdict valid);
 
 // What the platform answers about one file: WinVerifyTrust and the system's catalogs on Windows
@@ -38,7 +44,10 @@ class SignatureEngine {
 };
 
 // Embedded first; the catalogs only when there is no embedded signature. `digests` are the
-// file's digests from ComputeFileDigests.
+// file's digests from ComputeFileDigests. When the embedded check could not read the file
+// (IsUnreadableStatus) but the digests step did (its whole-file digests are there), the catalogs
+// are still asked with the digests' image hashes and their verdict wins; otherwise the verdict
+// is "Unreadable".
 FileTrust JudgeFile(SignatureEngine& engine, const Text& path, const FileDigests& digests);
 
 }  // namespace tolvessa

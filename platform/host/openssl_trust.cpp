@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <optional>
 #include <utility>
@@ -32,6 +33,25 @@ class PosixTrustFile : public TrustApi::File {
   private:
     PosixFile file_;
 };
+
+// The status a Windows verifier gives for a file it cannot open, from the host's errno: the file
+// is there but may not or cannot be read (IsUnreadableStatus), or, as before, not found.
+std::uint32_t OpenFailureStatus(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return trust_status::kAccessDenied;
+        case ETXTBSY:
+            return trust_status::kSharingViolation;
+        case EAGAIN:  // a mandatory lock
+            return trust_status::kLockViolation;
+        case EIO:
+            return trust_status::kDeviceError;
+        default:
+            // No such file or folder, and what is not a regular file.
+            return trust_status::kFileNotFound;
+    }
+}
 
 std::unique_ptr<PosixTrustFile> OpenRegularFile(const std::string& hostPath) {
     PosixFile file = PosixFile::OpenRegularForRead(hostPath);
@@ -185,7 +205,7 @@ SignatureCheck OpenSslTrustApi::CheckEmbedded(const Text& path) {
     const ErrorQueueGuard errors;
     const std::unique_ptr<PosixTrustFile> file = OpenRegularFile(paths_.ToHost(path));
     if (!file)
-        return {trust_status::kFileNotFound, {}};
+        return {OpenFailureStatus(errno), {}};
     const std::optional<PeCertificateLayout> layout = ReadCertificateLayout(*file);
     if (!layout)
         return {trust_status::kSubjectFormUnknown, {}};

@@ -28,11 +28,17 @@ PosixFile PosixFile::Open(const std::string& path, int flags, mode_t mode) {
 }
 
 PosixFile PosixFile::OpenRegularForRead(const std::string& path) {
-    if (path.empty())
+    if (path.empty()) {
+        errno = ENOENT;
         return {};
+    }
     PosixFile file = Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-    if (!file || !file.IsRegularFile())
+    if (!file)
         return {};
+    if (!file.IsRegularFile()) {
+        errno = EINVAL;
+        return {};
+    }
     return file;
 }
 

@@ -32,6 +32,8 @@ class PosixFile {
     // An existing regular file opened for reading; nothing for a FIFO, a device, a folder or a
     // file that cannot be opened. O_NONBLOCK keeps a FIFO with no writer from blocking the open
     // (it changes nothing for regular files) and O_NOCTTY keeps a terminal from becoming ours.
+    // On failure errno says why: as open left it, ENOENT for an empty path, EINVAL for
+    // something that is not a regular file.
     static PosixFile OpenRegularForRead(const std::string& path);
 
     explicit operator bool() const { return fd_ >= 0; }

@@ -19,7 +19,24 @@ bool RunsUnderWow64() {
     return isWow64 && isWow64(::GetCurrentProcess(), &wow64) && wow64;
 }
 
+namespace {
+
+thread_local int scopesLive = 0;
+thread_local int scopesMade = 0;
+
+}  // namespace
+
+int Wow64RedirectionScopesLive() {
+    return scopesLive;
+}
+
+int Wow64RedirectionScopesMade() {
+    return scopesMade;
+}
+
 ScopedWow64RedirectionOff::ScopedWow64RedirectionOff() {
+    ++scopesLive;
+    ++scopesMade;
     if constexpr (!kMayRunUnderWow64)
         return;
     static const auto disable =
@@ -29,6 +46,7 @@ ScopedWow64RedirectionOff::ScopedWow64RedirectionOff() {
 }
 
 ScopedWow64RedirectionOff::~ScopedWow64RedirectionOff() {
+    --scopesLive;
     if constexpr (!kMayRunUnderWow64)
         return;
     static const auto revert =

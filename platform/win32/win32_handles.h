@@ -229,6 +229,12 @@ class ScopedWow64RedirectionOff {
     bool disabled_ = false;
 };
 
+// How many ScopedWow64RedirectionOff live on the calling thread, and how many it has made so far,
+// counted in every build (also where they are inert), so tests of the 64-bit build can see
+// where the redirection would be off in the 32-bit one.
+int Wow64RedirectionScopesLive();
+int Wow64RedirectionScopesMade();
+
 // UTF-16 into the system's ANSI code page and back, with the platform's default conversion.
 std::string ToAnsi(const Text& text);
 Text FromAnsi(std::string_view bytes);

@@ -40,9 +40,10 @@ void ShowMessage(MessageKind kind, const Text& text);
 // The question icon, Yes and No, Yes the default: false only for No.
 bool AskYesNo(const Text& text);
 
-// Where a 32-bit process on 64-bit Windows reaches the real system folder through the shell:
-// GetSystemDirectoryW and the Windows folder's "Sysnative". Nothing for any other process, whose
-// shell sees the system folder as its file calls do.
+// Where a 32-bit process on 64-bit Windows reaches the real system folder through the shell (or
+// the trust verifier, which also runs with the redirection on): GetSystemDirectoryW and the
+// Windows folder's "Sysnative". Nothing for any other process, whose shell sees the system
+// folder as its file calls do.
 std::optional<SystemFolderAlias> ShellSystemFolderAlias();
 
 // The running executable's full path (GetModuleFileNameW, at most 261 characters).

@@ -11,10 +11,13 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <vector>
 
+#include "commands/file_routines.h"
 #include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_shell.h"
 #include "trust/catalog_list.h"
 
 namespace tolvessa::win32 {
@@ -104,9 +107,13 @@ class Win32Certificate : public TrustApi::Certificate {
 }  // namespace
 
 std::uint32_t Win32TrustApi::VerifyTrust(const Text& path) {
+    // The verifier may load DLLs of its own: it runs with the WOW64 redirection on, and a
+    // 32-bit process on 64-bit Windows names a file of the real System32 by its Sysnative alias.
+    const std::optional<SystemFolderAlias> alias = ShellSystemFolderAlias();
+    const Text checked = alias ? AliasSystemFolder(path, *alias) : path;
     WINTRUST_FILE_INFO file{};
     file.cbStruct = kFileInfoSize;
-    file.pcwszFilePath = Wide(path);
+    file.pcwszFilePath = Wide(checked);
 
     WINTRUST_DATA data{};
     data.cbStruct = kTrustDataSize;
@@ -116,7 +123,6 @@ std::uint32_t Win32TrustApi::VerifyTrust(const Text& path) {
     data.pFile = &file;
 
     GUID action = kGenericVerifyV2;
-    const ScopedWow64RedirectionOff redirection;
     return static_cast<std::uint32_t>(
         ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
 }
@@ -189,18 +195,20 @@ std::uint32_t Win32TrustApi::SimpleDisplayName(Certificate& certificate,
 
 namespace {
 
+// How the engine calls WinVerifyTrust on a WINTRUST_DATA.
+using TrustCall = std::function<long(WINTRUST_DATA&)>;
+
 // Runs WinVerifyTrust with the state kept (WTD_STATEACTION_VERIFY) and closes the state when it
 // goes (WTD_STATEACTION_CLOSE), whatever the verdict.
 class VerifiedTrustState {
   public:
-    explicit VerifiedTrustState(WINTRUST_DATA& data) : data_(data) {
+    VerifiedTrustState(WINTRUST_DATA& data, TrustCall call) : data_(data), call_(std::move(call)) {
         data_.dwStateAction = WTD_STATEACTION_VERIFY;
-        status_ = static_cast<std::uint32_t>(
-            ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_));
+        status_ = static_cast<std::uint32_t>(call_(data_));
     }
     ~VerifiedTrustState() {
         data_.dwStateAction = WTD_STATEACTION_CLOSE;
-        ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+        call_(data_);
     }
     VerifiedTrustState(const VerifiedTrustState&) = delete;
     VerifiedTrustState& operator=(const VerifiedTrustState&) = delete;
@@ -245,9 +253,27 @@ class VerifiedTrustState {
     }
 
     WINTRUST_DATA& data_;
-    GUID action_ = kGenericVerifyV2;
+    TrustCall call_;
     std::uint32_t status_ = 0;
 };
+
+// Opens the file for a check: with the WOW64 redirection off for CreateFileW alone (the real
+// System32), GENERIC_READ, OPEN_EXISTING. `error` gets CreateFileW's error, taken before the
+// redirection is turned back on.
+ScopedHandle OpenForCheck(const Text& path, DWORD share, DWORD flags, DWORD& error) {
+    const ScopedWow64RedirectionOff realSystem32;
+    ScopedHandle handle = OwnHandle(
+        ::CreateFileW(Wide(path), GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    error = handle ? ERROR_SUCCESS : ::GetLastError();
+    return handle;
+}
+
+// The verifier's status for a file that could not be opened: the open's error as an HRESULT.
+std::uint32_t OpenFailureStatus(DWORD error) {
+    if (error == ERROR_SUCCESS)
+        return static_cast<std::uint32_t>(E_FAIL);  // never 0, which would accept the file
+    return static_cast<std::uint32_t>(HRESULT_FROM_WIN32(error));
+}
 
 // The common part of both checks: no UI, no revocation, nothing fetched from the network.
 WINTRUST_DATA TrustData(DWORD unionChoice) {
@@ -319,17 +345,27 @@ Win32SignatureEngine::Win32SignatureEngine() : admins_(std::make_unique<CatalogA
 
 Win32SignatureEngine::~Win32SignatureEngine() = default;
 
+long Win32SignatureEngine::VerifyTrustCall(void* data) {
+    GUID action = kGenericVerifyV2;
+    return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, data);
+}
+
 SignatureEngine::Answer Win32SignatureEngine::CheckEmbedded(const Text& path) {
+    DWORD error = ERROR_SUCCESS;
+    const ScopedHandle handle = OpenForCheck(path, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, error);
+    if (!handle)
+        return {OpenFailureStatus(error), {}, {}};
     WINTRUST_FILE_INFO file{};
     file.cbStruct = kFileInfoSize;
     file.pcwszFilePath = Wide(path);
+    file.hFile = handle.get();
     WINTRUST_DATA data = TrustData(WTD_CHOICE_FILE);
     data.pFile = &file;
 
-    const ScopedWow64RedirectionOff redirection;
     Answer answer;
     {
-        const VerifiedTrustState state(data);
+        const VerifiedTrustState state(data,
+                                       [this](WINTRUST_DATA& d) { return VerifyTrustCall(&d); });
         answer = {state.Status(), state.SignerName(), {}};
     }
     // Where the verifier stopped before it loaded the signer (Wine does so on a digest that does
@@ -339,9 +375,10 @@ SignatureEngine::Answer Win32SignatureEngine::CheckEmbedded(const Text& path) {
         case trust_status::kNoSignature:
         case trust_status::kSubjectFormUnknown:
         case trust_status::kFileNotFound:
+        case trust_status::kPathNotFound:
             break;
         default:
-            if (answer.signer.empty()) {
+            if (answer.signer.empty() && !IsUnreadableStatus(answer.status)) {
                 Win32TrustApi command;
                 answer.signer = GetSignerName(command, path);
             }
@@ -365,10 +402,10 @@ std::optional<SignatureEngine::Answer> Win32SignatureEngine::CheckCatalogs(
             admins_->sha1.reset(admin);
     }
 
-    const ScopedWow64RedirectionOff redirection;
+    // Without the file (held open by another program), the digests' image hash alone.
+    DWORD unopened = ERROR_SUCCESS;
     const ScopedHandle file =
-        OwnHandle(::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        OpenForCheck(path, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_FLAG_SEQUENTIAL_SCAN, unopened);
     const auto calcHash2 =
         SystemFunction<CalcHash2Function>(L"wintrust.dll", "CryptCATAdminCalcHashFromFileHandle2");
 
@@ -409,7 +446,8 @@ std::optional<SignatureEngine::Answer> Win32SignatureEngine::CheckCatalogs(
                 member.hCatAdmin = admin;
                 WINTRUST_DATA data = TrustData(WTD_CHOICE_CATALOG);
                 data.pCatalog = &member;
-                const VerifiedTrustState state(data);
+                const VerifiedTrustState state(
+                    data, [this](WINTRUST_DATA& d) { return VerifyTrustCall(&d); });
                 Answer answer{state.Status(), state.SignerName(), FileNameOf(info.wszCatalogFile)};
                 if (answer.status == trust_status::kTrusted)
                     return answer;

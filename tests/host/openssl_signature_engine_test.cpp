@@ -4,9 +4,14 @@
 // the digests step computes.
 #include "platform/host/openssl_signature_engine.h"
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -306,6 +311,77 @@ TEST(HostSignatureEngineTest, TheSignatureCoversEveryByteOfTheList) {
     // Both ways out are taken: the changes reach what they are meant to.
     EXPECT_GT(unreadable, 0);
     EXPECT_GT(refused, 0);
+}
+
+// A file this process may not read: run as an unprivileged user (a forked child of the test,
+// which runs as root, drops to nobody; root reads any file whatever its mode). The embedded check
+// says "access denied", and without the digests the verdict is "Unreadable"; with digests that
+// were read (here by the parent) the catalogs are still asked, and their verdict wins.
+TEST(HostSignatureEngineTest, AFileThatMayNotBeReadIsUnreadable) {
+    const auto catalogs = TestCatalogs();
+    ASSERT_EQ(catalogs->Index().CatalogCount(), 6u);  // read now, while they can be
+    const testing::TempDir dir;
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms(0711));
+    const auto locked = dir.Path() / "locked.sys";
+    const auto member = dir.Path() / "member.sys";
+    std::filesystem::copy_file(kImages + "/signed_64.exe", locked);
+    std::filesystem::copy_file(kImages + "/catalog_member_64.exe", member);
+    for (const auto& file : {locked, member})
+        std::filesystem::permissions(file, std::filesystem::perms(0600));
+    const Text lockedPath = Utf8ToText(locked.string());
+    const Text memberPath = Utf8ToText(member.string());
+
+    Worker owner(catalogs);
+    ExpectTrust(owner.Judge(lockedPath), {"as its owner", V::kEmbedded, kSigner, u""});
+    const FileDigests memberDigests = owner.Digests(memberPath);
+    const FileDigests lockedDigests = owner.Digests(lockedPath);
+    ASSERT_EQ(memberDigests.peSha1.size(), 40u);
+    ASSERT_EQ(lockedDigests.peSha1.size(), 40u);
+
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(out[0]);
+        const bool dropped =
+            ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
+                                 ::setuid(65534) == 0 && ::geteuid() != 0);
+        std::string said = "could not drop root";
+        if (dropped) {
+            Worker stranger(catalogs);
+            const FileTrust alone = stranger.Judge(lockedPath);
+            const FileTrust listed = JudgeFile(stranger.Engine(), memberPath, memberDigests);
+            const FileTrust unlisted = JudgeFile(stranger.Engine(), lockedPath, lockedDigests);
+            char status[16];
+            std::snprintf(
+                status, sizeof status, "%08X",
+                static_cast<unsigned>(stranger.Engine().CheckEmbedded(lockedPath).status));
+            said = status;
+            for (const FileTrust* trust : {&alone, &listed, &unlisted}) {
+                said += "|" + TextToUtf8(VerdictText(trust->verdict)) + "," +
+                        TextToUtf8(trust->signer) + "," + TextToUtf8(trust->catalog);
+            }
+            said += "|" + TextToUtf8(stranger.Digests(lockedPath).sha256);
+        }
+        const ssize_t written = ::write(out[1], said.data(), said.size());
+        ::_exit(written == static_cast<ssize_t>(said.size()) ? 0 : 1);
+    }
+    ::close(out[1]);
+    std::string heard;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        heard.append(buffer, static_cast<std::size_t>(got));
+    ::close(out[0]);
+    int wait = 0;
+    ASSERT_EQ(::waitpid(child, &wait, 0), child);
+    EXPECT_TRUE(WIFEXITED(wait) && WEXITSTATUS(wait) == 0);
+    EXPECT_EQ(heard,
+              "80070005"                                         // E_ACCESSDENIED
+              "|Unreadable,,"                                    // nothing read at all
+              "|Catalog,Tolvessa Test Signer,tolvessa_test.cat"  // the catalog wins
+              "|Unreadable,,"                                    // read, but no catalog has it
+              "|");                                              // the digests read nothing
 }
 
 }  // namespace

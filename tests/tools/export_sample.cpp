@@ -78,6 +78,13 @@ std::vector<ModuleRecord> SampleRecords(const VulnerableLists& lists) {
                      u"0123456789ABCDEF0123456789ABCDEF", u"True", u"True"});
     plain.trust = FileTrust{SignatureVerdict::kUnsigned, u"", u""};
     records.push_back(std::move(plain));
+
+    // There, but held open by another program: no digests, the MD5 cell all zeros, "Unreadable".
+    ModuleRecord held;
+    held.row = Row({u"4", u"C:\\Tools\\held.sys", u"0x8A500000", u"0x2000", u"", u"", u"",
+                    u"00000000000000000000000000000000", u"False", u"True"});
+    held.trust = FileTrust{SignatureVerdict::kUnreadable, u"", u""};
+    records.push_back(std::move(held));
     return records;
 }
 

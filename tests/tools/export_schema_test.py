@@ -66,7 +66,9 @@ class ExportSchemaTest(unittest.TestCase):
         self.assertFalse(self.json_bytes.startswith(b"\xef\xbb\xbf"))
         errors = [e.message for e in self.validator.iter_errors(self.document)]
         self.assertEqual(errors, [])
-        self.assertEqual(len(self.document["modules"]), 4)
+        self.assertEqual(len(self.document["modules"]), 5)
+        self.assertEqual([m["signature"] for m in self.document["modules"]],
+                         ["Embedded", "Catalog", None, "Unsigned", "Unreadable"])
 
     def test_schema_names_exactly_the_fields_written(self):
         defs = self.schema["$defs"]
@@ -98,6 +100,7 @@ class ExportSchemaTest(unittest.TestCase):
             "lower_case_digest": lambda d: d["modules"][0].update(sha1=d["modules"][0]["sha1"].lower()),
             "short_digest": lambda d: d["modules"][0].update(sha256="ABC"),
             "unknown_verdict": lambda d: d["modules"][0].update(signature="Signed"),
+            "verdict_in_lower_case": lambda d: d["modules"][4].update(signature="unreadable"),
             "unknown_matched": lambda d: d["modules"][0]["knownVulnerable"][0].update(matched="name"),
             "local_time": lambda d: d.update(time="2026-03-01T09:05:07+01:00"),
             "bits_16": lambda d: d.update(bits=16),

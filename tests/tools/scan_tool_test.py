@@ -211,11 +211,11 @@ class SignedImagesTest(unittest.TestCase):
     def tearDown(self):
         self.tmp.cleanup()
 
-    def run_scan(self, *args, bits="64", expect=0):
+    def run_scan(self, *args, bits="64", expect=0, as_user=()):
         if "--record" not in args:
             args = ("--layout", bits, "--drive-c", os.path.join(self.dir, "c")) + args + (
                 self.tables[bits],)
-        proc = subprocess.run([ARGS.scan] + list(args), stdout=subprocess.PIPE,
+        proc = subprocess.run(list(as_user) + [ARGS.scan] + list(args), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, text=True)
         self.assertEqual(proc.returncode, expect, proc.stderr)
         return proc
@@ -249,6 +249,30 @@ class SignedImagesTest(unittest.TestCase):
             self.assertNotIn("Known Vulnerable", row)  # no list loaded
         # garbage.cat and truncated.cat are no catalogs; the six others are read.
         self.assertIn(": 6 catalogs read, 2 files skipped as no catalog", proc.stderr)
+
+    def test_a_file_the_scanner_may_not_read_is_unreadable(self):
+        # Run as nobody (root reads any file whatever its mode): the folders may be passed
+        # through, one image may be read by its owner only.
+        locked = self.tool_path("signed_64.exe")
+        os.chmod(self.dir, 0o711)
+        as_user = ()
+        if os.geteuid() == 0:
+            setpriv = shutil.which("setpriv")
+            if not setpriv:
+                self.skipTest("setpriv (util-linux) is needed to run the scanner as nobody")
+            as_user = (setpriv, "--reuid=65534", "--regid=65534", "--clear-groups")
+            os.chmod(locked, 0o600)
+        else:
+            os.chmod(locked, 0o000)
+        rows = {row["Image Name"].split("\\")[-1]: row
+                for row in self.rows(self.run_scan(*self.trust, as_user=as_user))}
+        self.assertEqual((rows["signed_64.exe"]["Exists"], rows["signed_64.exe"]["Signature"],
+                          rows["signed_64.exe"]["Signer"], rows["signed_64.exe"]["SHA-256"]),
+                         ("True", "Unreadable", "", ""))
+        # The files it may read are judged as ever.
+        self.assertEqual(rows["unsigned_64.exe"]["Signature"], "Unsigned")
+        self.assertEqual(rows["catalog_member_64.exe"]["Signature"], "Catalog")
+        self.assertEqual(rows["tampered_64.exe"]["Signature"], "Invalid")
 
     def test_roots_and_catalogs_decide_the_verdicts(self):
         catroot = os.path.join(ARGS.trust_images, "catroot")

@@ -136,7 +136,8 @@ TEST(ShadeOfRowTest, VulnerableFirstThenSuspiciousThenTheSignature) {
                                                         SignatureVerdict::kCatalog,
                                                         SignatureVerdict::kUnsigned,
                                                         SignatureVerdict::kInvalid,
-                                                        SignatureVerdict::kUntrusted};
+                                                        SignatureVerdict::kUntrusted,
+                                                        SignatureVerdict::kUnreadable};
     for (const DriverRow* row : {&plain, &suspicious}) {
         for (const auto& verdict : verdicts) {
             for (const bool listed : {false, true}) {
@@ -147,9 +148,11 @@ TEST(ShadeOfRowTest, VulnerableFirstThenSuspiciousThenTheSignature) {
                     findings.vulnerable.push_back(match);
                 for (int mask = 0; mask < 8; ++mask) {
                     const ShadeOptions options{(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0};
-                    const bool badSignature = verdict && (*verdict == SignatureVerdict::kUnsigned ||
-                                                          *verdict == SignatureVerdict::kInvalid ||
-                                                          *verdict == SignatureVerdict::kUntrusted);
+                    const bool badSignature =
+                        verdict && (*verdict == SignatureVerdict::kUnsigned ||
+                                    *verdict == SignatureVerdict::kInvalid ||
+                                    *verdict == SignatureVerdict::kUntrusted ||
+                                    *verdict == SignatureVerdict::kUnreadable);
                     RowShade expected = RowShade::kNone;
                     if (listed && options.listLoaded)
                         expected = RowShade::kVulnerable;

@@ -261,5 +261,125 @@ TEST_F(Win32SignatureEngineTest, CatalogCasesBeyondWine) {
         ExpectTrust(worker.Judge(ImagePath(c.image)), c);
 }
 
+// Opens a file for as long as it lives, as another program might: `share` as CreateFileW takes it.
+class HeldFile {
+  public:
+    HeldFile(const Text& path, DWORD access, DWORD share)
+        : handle_(OwnHandle(::CreateFileW(Wide(path), access, share, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr))) {}
+    explicit operator bool() const { return handle_ != nullptr; }
+
+  private:
+    ScopedHandle handle_;
+};
+
+// A file held open without sharing cannot be read at all: "Unreadable", nothing looked up. One
+// held open for writing (others may read and write) is read by the digests step (its OpenFile
+// retry) but not by the verifier, which admits no writers: the catalogs are asked with the
+// digests' image hash, and their verdict wins.
+TEST_F(Win32SignatureEngineTest, FilesHeldOpenByOthers) {
+    const AddedCatalogs added(TestCatalogs());
+    ASSERT_EQ(added.Count(), TestCatalogs().size());
+    const Text member = ImagePath("catalog_member_64.exe");
+    const Text unsigned64 = ImagePath("unsigned_64.exe");
+    const Text signed64 = ImagePath("signed_64.exe");
+    struct HeldCase {
+        const char* name;
+        Text path;
+        DWORD access;
+        DWORD share;
+        bool digestsRead;
+        Case expected;
+    } const cases[] = {
+        {"member, not shared", member, GENERIC_READ, 0, false, {"", V::kUnreadable, u"", u""}},
+        {"signed, not shared", signed64, GENERIC_READ, 0, false, {"", V::kUnreadable, u"", u""}},
+        {"member, held for writing",
+         member,
+         GENERIC_READ | GENERIC_WRITE,
+         FILE_SHARE_READ | FILE_SHARE_WRITE,
+         true,
+         {"", V::kCatalog, kSigner, u"tolvessa_test.cat"}},
+        {"unsigned, held for writing",
+         unsigned64,
+         GENERIC_READ | GENERIC_WRITE,
+         FILE_SHARE_READ | FILE_SHARE_WRITE,
+         true,
+         {"", V::kUnreadable, u"", u""}},
+    };
+    Worker worker;
+    for (const HeldCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HeldFile held(c.path, c.access, c.share);
+        ASSERT_TRUE(held);
+        Win32SignatureEngine engine;
+        EXPECT_EQ(engine.CheckEmbedded(c.path).status, trust_status::kSharingViolation);
+        EXPECT_EQ(worker.Digests(c.path).sha256.empty(), !c.digestsRead);
+        ExpectTrust(worker.Judge(c.path),
+                    {c.name, c.expected.verdict, c.expected.signer, c.expected.catalog});
+    }
+    // Let go, the same files are judged as ever.
+    ExpectTrust(worker.Judge(member), {"member, free", V::kCatalog, kSigner, u"tolvessa_test.cat"});
+    ExpectTrust(worker.Judge(signed64), {"signed, free", V::kEmbedded, kSigner, u""});
+}
+
+// The engine watched at each WinVerifyTrust call: the WOW64 redirection (off in a 32-bit
+// process only, but its scopes are counted in every build) is never off while the verifier
+// runs; it was off to open the file, whose handle the verifier gets with the path.
+class WatchedEngine : public Win32SignatureEngine {
+  public:
+    struct Call {
+        int scopesLive;
+        DWORD unionChoice;
+        bool handleGiven;
+        Text path;
+    };
+    std::vector<Call> calls;
+
+  protected:
+    long VerifyTrustCall(void* data) override {
+        const auto& trust = *static_cast<WINTRUST_DATA*>(data);
+        Call call{Wow64RedirectionScopesLive(), trust.dwUnionChoice, false, {}};
+        if (trust.dwUnionChoice == WTD_CHOICE_FILE) {
+            call.handleGiven = trust.pFile->hFile && trust.pFile->hFile != INVALID_HANDLE_VALUE;
+            call.path = FromWide(trust.pFile->pcwszFilePath);
+        } else if (trust.dwUnionChoice == WTD_CHOICE_CATALOG) {
+            call.handleGiven =
+                trust.pCatalog->hMemberFile && trust.pCatalog->hMemberFile != INVALID_HANDLE_VALUE;
+            call.path = FromWide(trust.pCatalog->pcwszMemberFilePath);
+        }
+        calls.push_back(call);
+        return Win32SignatureEngine::VerifyTrustCall(data);
+    }
+};
+
+TEST_F(Win32SignatureEngineTest, TheVerifierGetsTheHandleWithTheRedirectionOn) {
+    const AddedCatalogs added(TestCatalogs());
+    ASSERT_EQ(added.Count(), TestCatalogs().size());
+    Win32FileContent content;
+    CngHashApi hashes;
+    for (const char* image : {"signed_64.exe", "catalog_member_64.exe"}) {
+        SCOPED_TRACE(image);
+        const Text path = ImagePath(image);
+        const FileDigests digests = ComputeFileDigests(content, hashes, path);
+        WatchedEngine engine;
+        const int madeBefore = Wow64RedirectionScopesMade();
+        const FileTrust trust = JudgeFile(engine, path, digests);
+        EXPECT_TRUE(trust.verdict == V::kEmbedded || trust.verdict == V::kCatalog);
+        // The embedded check's open, and the catalogs' one for a file without a signature.
+        EXPECT_GE(Wow64RedirectionScopesMade() - madeBefore, trust.verdict == V::kCatalog ? 2 : 1);
+        ASSERT_FALSE(engine.calls.empty());
+        EXPECT_EQ(engine.calls.front().unionChoice, static_cast<DWORD>(WTD_CHOICE_FILE));
+        bool sawCatalog = false;
+        for (const WatchedEngine::Call& call : engine.calls) {
+            EXPECT_EQ(call.scopesLive, 0);
+            EXPECT_TRUE(call.handleGiven);
+            EXPECT_EQ(TextToUtf8(call.path), TextToUtf8(path));
+            sawCatalog = sawCatalog || call.unionChoice == WTD_CHOICE_CATALOG;
+        }
+        EXPECT_EQ(sawCatalog, trust.verdict == V::kCatalog);
+    }
+    EXPECT_EQ(Wow64RedirectionScopesLive(), 0);
+}
+
 }  // namespace
 }  // namespace tolvessa::win32
