@@ -49,6 +49,9 @@ class FileContentApi {
         // Reads the next bytes from the current position into `buffer`: the count read
         // (0 at the end of the file), or nothing on a read error.
         virtual std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) = 0;
+        // The open file's size in bytes, asked of the file system without reading it; nothing
+        // when the platform cannot tell.
+        virtual std::optional<std::uint64_t> Size() { return std::nullopt; }
     };
 
     virtual ~FileContentApi() = default;

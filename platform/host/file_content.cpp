@@ -62,6 +62,12 @@ class ContentFile : public FileContentApi::File {
         return file_.ReadSome(buffer);
     }
 
+    std::optional<std::uint64_t> Size() override {
+        if (size_ < 0)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(size_);
+    }
+
   private:
     PosixFile file_;
     off_t size_;

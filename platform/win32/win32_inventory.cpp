@@ -171,6 +171,13 @@ class Win32File : public FileContentApi::File {
         return got;
     }
 
+    std::optional<std::uint64_t> Size() override {
+        LARGE_INTEGER size = {};
+        if (!::GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(size.QuadPart);
+    }
+
   private:
     ScopedHandle file_;
 };

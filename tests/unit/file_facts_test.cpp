@@ -24,7 +24,7 @@ TEST(LoadListFileTest, ReadsInShortReadsAndSaysWhyAFileGaveNoList) {
     testing::FakeInventory inventory;
     inventory.files[u"C:\\lists\\good.csv"].content = OneEntryList();
     inventory.files[u"C:\\lists\\empty.csv"].content = std::string();
-    inventory.files[u"C:\\lists\\words.xml"].content = std::string("<SiPolicy><oops");
+    inventory.files[u"C:\\lists\\words.xml"].content = std::string("<SiPolicy><oops></SiPolicy>");
     inventory.files[u"C:\\lists\\gone.csv"].content = std::nullopt;  // cannot be opened
 
     struct Case {
@@ -142,8 +142,8 @@ TEST(FindingsOfTest, NameAndVersionMatchOnlyWithTheIdentity) {
     DriverRow row;
     FileFacts facts;
     EXPECT_TRUE(FindingsOf(row, facts, lists).vulnerable.empty());
-    facts.originalFilename = u"OLDIO.SYS";
-    facts.fileVersion = u"2.4.0.0 (fixture)";
+    facts.identity.originalFilename = u"OLDIO.SYS";
+    facts.identity.fileVersion = 0x0002000400000000;  // 2.4.0.0
     const RowFindings findings = FindingsOf(row, facts, lists);
     ASSERT_FALSE(findings.vulnerable.empty());
     EXPECT_EQ(findings.vulnerable[0].by, MatchedBy::kNameAndVersion);
