@@ -133,7 +133,7 @@ std::optional<std::uint64_t> FixedFileVersion(VersionApi& api,
     constexpr std::size_t kFixedFileInfoSize = 52;
     constexpr std::uint32_t kSignature = 0xFEEF04BD;
     const std::optional<VersionValue> value = api.QueryVersionValue(block, Text(u"\\"));
-    if (!value || value->length < kFixedFileInfoSize)
+    if (!value)
         return std::nullopt;
     const std::span<const std::uint8_t> fixed = Inside(block, value->bytes);
     if (fixed.size() < kFixedFileInfoSize || Read32(fixed, 0) != kSignature)
