@@ -600,9 +600,9 @@ std::vector<VulnerableMatch> VulnerableLists::Match(const FileIdentity& file) co
     const std::string imageSha256 = LowerHexOf(file.imageSha256, 64);
     // Name rules compare the binary version of the fixed file information, as code integrity
     // does; a file without one matches none of them.
-    const std::optional<FileVersionNumber> version =
-        file.version.fileVersion ? std::optional(FileVersionFromBinary(*file.version.fileVersion))
-                                 : std::nullopt;
+    const bool versioned = file.version.fileVersion.has_value();
+    const FileVersionNumber version =
+        versioned ? FileVersionFromBinary(*file.version.fileVersion) : FileVersionNumber{};
     const auto nameOf = [&file](RuleNameAttribute attribute) -> const Text& {
         switch (attribute) {
             case RuleNameAttribute::kInternalName:
@@ -653,8 +653,8 @@ std::vector<VulnerableMatch> VulnerableLists::Match(const FileIdentity& file) co
                     add(rule.id, Text(), MatchedBy::kImageHash,
                         sha256Rule ? MatchedAlgorithm::kSha256 : MatchedAlgorithm::kSha1);
                 }
-            } else if (version && rule.lowestVersion <= *version &&
-                       *version <= rule.highestVersion &&
+            } else if (versioned && rule.lowestVersion <= version &&
+                       version <= rule.highestVersion &&
                        !TrimBlanks(nameOf(rule.nameAttribute)).empty() &&
                        SameFileName(nameOf(rule.nameAttribute), rule.name)) {
                 add(rule.id, Text(), MatchedBy::kNameAndVersion, MatchedAlgorithm::kNone);
