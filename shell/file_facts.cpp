@@ -56,8 +56,8 @@ Text ListLoadFailureText(const ListLoadReport& report) {
                report.error + u".";
     }
     return u"The vulnerable driver list \"" + report.source + u"\" is cut short: it ends " +
-           report.cutAt + u". Only the " + DecimalText(report.entries) +
-           u" entries before that are used.";
+           report.cutAt + u". Only what comes before that is used (" + DecimalText(report.entries) +
+           (report.entries == 1 ? u" entry)." : u" entries).");
 }
 
 }  // namespace tolvessa

@@ -185,9 +185,10 @@ TEST(LoadListFileTest, ACutListIsLoadedAndItsMessageSaysWhereItEnds) {
     EXPECT_EQ(report.entries, 1u);
     EXPECT_EQ(lists.Count(), 1u);
     EXPECT_TRUE(lists.AnyUnread());
-    EXPECT_EQ(ListLoadFailureText(report),
-              u"The vulnerable driver list \"C:\\lists\\cut.csv\" is cut short: it ends inside a "
-              u"quoted cell opened on line 3, column 18. Only the 1 entries before that are used.");
+    EXPECT_EQ(
+        ListLoadFailureText(report),
+        u"The vulnerable driver list \"C:\\lists\\cut.csv\" is cut short: it ends inside a "
+        u"quoted cell opened on line 3, column 18. Only what comes before that is used (1 entry).");
 }
 
 TEST(FindingsOfTest, NameAndVersionMatchOnlyWithTheIdentity) {
