@@ -172,9 +172,12 @@ bool SameFileName(TextView a, TextView b) {
                       [](char16_t x, char16_t y) { return FoldAscii(x) == FoldAscii(y); });
 }
 
-// The attributes a name rule may name its file by. FileName is the OriginalFilename string; the
-// others are written instead of it when the policy was made at another file-name level
-// (New-CIPolicy -SpecificFileNameLevel). PackageFamilyName and FilePath name no driver file.
+// The attributes a name rule may name its file by. FileName is the OriginalFilename string: "By
+// default, the FileName, FilePublisher, and WHQLFilePublisher rule levels use the
+// OriginalFileName attribute from the file's resource header" (the page quoted at
+// ReadVersionRange, "Use -SpecificFileNameLevel ..."). A policy made at another file-name level
+// writes that attribute in FileName's place (Microsoft's own block rules hold FileAttrib rules
+// by ProductName); PackageFamilyName and FilePath name no driver file.
 constexpr struct {
     TextView attribute;
     RuleNameAttribute names;
