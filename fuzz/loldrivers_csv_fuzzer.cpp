@@ -1,7 +1,8 @@
 // The LOLDrivers list reader on any bytes: every entry it keeps is sound (an Id, hashes of their
 // column's length in lower-case hex, each once), the counts add up, every entry is found again
-// by its own hashes with a match that names its source, and the entries written back as a CSV
-// read back the same.
+// by its own hashes with a match that names its source, the entries written back as a CSV
+// read back the same, and a whole list cut short somewhere (as a download cut in transit) keeps
+// the entries of the rows before the cut.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -94,6 +95,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ListLoadReport report = lists.Load(bytes, u"fuzz.csv", ListFormat::kLolDriversCsv);
     FUZZ_CHECK(report.entries == read.entries.size());
     FUZZ_CHECK(report.error.empty() == (read.rows == 0 || !read.entries.empty()));
+    FUZZ_CHECK(report.cutAt == read.cutAt);
+    FUZZ_CHECK(read.cutAt.empty() ||
+               read.cutAt.starts_with(u"inside a quoted cell opened on line"));
+    FUZZ_CHECK(lists.AnyUnread() == !(report.error.empty() && report.cutAt.empty()));
+
+    // The list cut short at a place the last byte picks: the rows before the cut read as before.
+    // The row the cut falls in may read otherwise (a cell cut short is still a cell), so only the
+    // entries before the last one of the cut list are sure to be those of the whole list.
+    if (read.cutAt.empty() && size > 1) {
+        const std::size_t at = size * data[size - 1] / 256;
+        const LolDriversRead cut = ReadLolDriversCsv(bytes.first(at));
+        if (cut.error.empty()) {
+            FUZZ_CHECK(cut.rows <= read.rows);
+            for (std::size_t i = 0; i + 1 < cut.entries.size(); ++i)
+                FUZZ_CHECK(i < read.entries.size() && cut.entries[i] == read.entries[i]);
+        }
+    }
 
     // The first few entries, each looked up by its own hashes in upper case.
     constexpr std::size_t kLookups = 8;

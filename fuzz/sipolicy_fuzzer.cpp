@@ -1,7 +1,9 @@
 // The XML reader and the block-rule policy reader on any bytes: the element tree stays within
 // its depth, every rule kept is sound (an ID, a hash of its algorithm's length in lower-case
-// hex, or a file name), each rule is found again by the file it describes with a match that
-// names its source, and the rules written back as a policy (UTF-8 and UTF-16) read back the same.
+// hex, or a name and a version range that is not empty), each rule is found again by the file
+// it describes with a match that names its source, the rules written back as a policy (UTF-8
+// and UTF-16) read back the same, and a whole policy cut short somewhere (as a download cut in
+// transit) keeps the rules read whole before the cut and no other.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -60,6 +62,42 @@ std::string VersionText(const FileVersionNumber& version) {
            std::to_string(version.parts[2]) + "." + std::to_string(version.parts[3]);
 }
 
+const char* NameAttribute(RuleNameAttribute attribute) {
+    switch (attribute) {
+        case RuleNameAttribute::kInternalName:
+            return "InternalName";
+        case RuleNameAttribute::kFileDescription:
+            return "FileDescription";
+        case RuleNameAttribute::kProductName:
+            return "ProductName";
+        case RuleNameAttribute::kOriginalFilename:
+            break;
+    }
+    return "FileName";
+}
+
+Text& NameMember(FileIdentity& file, RuleNameAttribute attribute) {
+    switch (attribute) {
+        case RuleNameAttribute::kInternalName:
+            return file.version.internalName;
+        case RuleNameAttribute::kFileDescription:
+            return file.version.fileDescription;
+        case RuleNameAttribute::kProductName:
+            return file.version.productName;
+        case RuleNameAttribute::kOriginalFilename:
+            break;
+    }
+    return file.version.originalFilename;
+}
+
+std::uint64_t Binary(const FileVersionNumber& version) {
+    std::uint64_t packed = 0;
+    for (const std::uint16_t part : version.parts)
+        packed = packed << 16 | part;
+    return packed;
+}
+
+// Both ends written: in a Deny rule they mean the range itself.
 std::string Written(const std::vector<BlockRule>& rules) {
     std::string out =
         "<?xml version=\"1.0\"?>\n<SiPolicy xmlns=\"urn:schemas-microsoft-com:sipolicy\">"
@@ -69,8 +107,10 @@ std::string Written(const std::vector<BlockRule>& rules) {
         if (rule.kind == BlockRule::Kind::kImageHash) {
             out += " Hash=\"" + rule.hash + "\"/>\n";
         } else {
-            out += " FileName=\"" + Escaped(rule.fileName) + "\" MaximumFileVersion=\"" +
-                   VersionText(rule.maximumVersion) + "\"/>\n";
+            out += std::string(" ") + NameAttribute(rule.nameAttribute) + "=\"" +
+                   Escaped(rule.name) + "\" MinimumFileVersion=\"" +
+                   VersionText(rule.lowestVersion) + "\" MaximumFileVersion=\"" +
+                   VersionText(rule.highestVersion) + "\"/>\n";
         }
     }
     return out + "</FileRules></SiPolicy>\n";
@@ -106,8 +146,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const XmlResult xml = ReadXml(bytes);
     FUZZ_CHECK(xml.root.has_value() == xml.error.empty());
+    FUZZ_CHECK(!(xml.root && xml.partial));
+    FUZZ_CHECK(xml.partial.has_value() == !xml.cutAt.empty());
     if (xml.root)
         FUZZ_CHECK(Depth(*xml.root) <= kMaxXmlDepth);
+    if (xml.partial)
+        FUZZ_CHECK(Depth(*xml.partial) <= kMaxXmlDepth && !xml.partial->closed);
 
     const SiPolicyRead read = ReadSiPolicy(bytes);
     if (!read.error.empty()) {
@@ -115,13 +159,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    read.ignoredFileAttribs == 0);
         return 0;
     }
-    FUZZ_CHECK(xml.root.has_value());
+    FUZZ_CHECK(xml.root.has_value() || xml.partial.has_value());
+    FUZZ_CHECK(read.cutAt == xml.cutAt);
     for (const BlockRule& rule : read.rules) {
         FUZZ_CHECK(!TrimBlanks(rule.id).empty());
         if (rule.kind == BlockRule::Kind::kImageHash)
             FUZZ_CHECK(SoundHash(rule));
         else
-            FUZZ_CHECK(!TrimBlanks(rule.fileName).empty());
+            FUZZ_CHECK(!TrimBlanks(rule.name).empty() && rule.lowestVersion <= rule.highestVersion);
+    }
+
+    // The policy cut short at a place the last byte picks: the rules whose elements end before
+    // the cut, and no other, in their order.
+    if (read.cutAt.empty() && size > 1) {
+        const std::size_t at = size * data[size - 1] / 256;
+        const SiPolicyRead cut = ReadSiPolicy(bytes.first(at));
+        if (cut.error.empty()) {
+            FUZZ_CHECK(cut.rules.size() <= read.rules.size());
+            for (std::size_t i = 0; i < cut.rules.size(); ++i)
+                FUZZ_CHECK(cut.rules[i] == read.rules[i]);
+        }
     }
 
     if (read.rules.empty())
@@ -129,6 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     VulnerableLists lists;
     const ListLoadReport report = lists.Load(bytes, u"fuzz.xml", ListFormat::kSiPolicy);
     FUZZ_CHECK(report.error.empty() && report.entries == read.rules.size());
+    FUZZ_CHECK(report.cutAt == read.cutAt && lists.AnyUnread() == !read.cutAt.empty());
 
     // The first few rules, each by the file it describes.
     constexpr std::size_t kLookups = 8;
@@ -140,8 +198,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 rule.algorithm == HashAlgorithm::kSha256 ? file.imageSha256 : file.imageSha1;
             member = AsciiText(rule.hash);
         } else {
-            file.originalFilename = rule.fileName;
-            file.fileVersion = AsciiText(VersionText(rule.maximumVersion));
+            NameMember(file, rule.nameAttribute) = rule.name;
+            file.version.fileVersion = Binary(rule.lowestVersion);
         }
         const std::vector<VulnerableMatch> matches = lists.Match(file);
         bool found = false;

@@ -126,6 +126,44 @@ TFileVersionInfo ReadFileVersionInfo(VersionApi& api, const Text& path) {
     return info;
 }
 
+std::optional<std::uint64_t> FixedFileVersion(VersionApi& api,
+                                              std::span<const std::uint8_t> block) {
+    // VS_FIXEDFILEINFO: dwSignature, dwStrucVersion, dwFileVersionMS, dwFileVersionLS, ... in 52
+    // bytes.
+    constexpr std::size_t kFixedFileInfoSize = 52;
+    constexpr std::uint32_t kSignature = 0xFEEF04BD;
+    const std::optional<VersionValue> value = api.QueryVersionValue(block, Text(u"\\"));
+    if (!value)
+        return std::nullopt;
+    const std::span<const std::uint8_t> fixed = Inside(block, value->bytes);
+    if (fixed.size() < kFixedFileInfoSize || Read32(fixed, 0) != kSignature)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(Read32(fixed, 8)) << 32 | Read32(fixed, 12);
+}
+
+VersionIdentity ReadVersionIdentity(VersionApi& api, const Text& path) {
+    VersionIdentity identity;
+    if (path.empty())
+        return identity;
+    const auto [size, handle] = api.VersionInfoSize(path);
+    if (size == 0)
+        return identity;
+    std::vector<std::uint8_t> buffer;
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        return identity;
+    }
+    if (!api.ReadVersionInfo(path, handle, buffer))
+        return identity;
+    identity.originalFilename = Meaningful(QueryString(api, buffer, u"OriginalFileName"));
+    identity.internalName = Meaningful(QueryString(api, buffer, u"InternalName"));
+    identity.fileDescription = Meaningful(QueryString(api, buffer, u"FileDescription"));
+    identity.productName = Meaningful(QueryString(api, buffer, u"ProductName"));
+    identity.fileVersion = FixedFileVersion(api, buffer);
+    return identity;
+}
+
 Text GetFileCompanyName(VersionApi& api, const Text& path) {
     return Meaningful(ReadFileVersionInfo(api, path).fCompanyName);
 }

@@ -73,6 +73,26 @@ Text GetFileOriginalFilename(VersionApi& api, const Text& path);
 // The FileVersion string (not the binary version of the fixed part).
 Text GetFileVersionString(VersionApi& api, const Text& path);
 
+// What code-integrity rules name a file by in its version resource: four strings of the first
+// translation (the empty text when missing or made of blanks only) and the binary file version
+// of the fixed file information (VS_FIXEDFILEINFO dwFileVersionMS in the high half,
+// dwFileVersionLS in the low), nothing when the resource has no fixed file information.
+struct VersionIdentity {
+    Text originalFilename;
+    Text internalName;
+    Text fileDescription;
+    Text productName;
+    std::optional<std::uint64_t> fileVersion;
+    bool operator==(const VersionIdentity&) const = default;
+};
+
+// Reads the version data once. An empty path makes no call.
+VersionIdentity ReadVersionIdentity(VersionApi& api, const Text& path);
+
+// The binary file version of the fixed file information ("\") in version data already read:
+// nothing unless it is all there with its signature 0xFEEF04BD.
+std::optional<std::uint64_t> FixedFileVersion(VersionApi& api, std::span<const std::uint8_t> block);
+
 // "\StringFileInfo\" + language and code page as 4+4 uppercase hex digits + "\" + key.
 Text StringFileInfoPath(std::uint16_t language, std::uint16_t codePage, TextView key);
 

@@ -1,6 +1,6 @@
 // What is learnt of a listed file beyond its row, computed off the window's thread: a few worker
 // threads take (row, path) jobs, compute the digests beyond MD5, then (as asked) the verdict on
-// the file's signature and the version strings the vulnerable-driver lists match on, and queue
+// the file's signature and the version identity the vulnerable-driver lists match on, and queue
 // the results; the window's thread is woken to take them and put them in their rows. The
 // workers never touch the list or a window.
 #pragma once
@@ -16,20 +16,20 @@
 
 #include "inventory/file_digests.h"
 #include "inventory/row_findings.h"
+#include "inventory/version_info.h"
 
 namespace tolvessa {
 
 // What a job asks beyond the digests, which every job computes.
 struct FactsWanted {
     bool verdict = false;   // the signature's verdict (after the digests: catalogs need them)
-    bool identity = false;  // the OriginalFilename and FileVersion version strings
+    bool identity = false;  // the version-resource names and binary file version
 };
 
 struct FileFacts {
     FileDigests digests;
     std::optional<FileTrust> trust;  // when the verdict was asked for
-    Text originalFilename;           // when the identity was asked for
-    Text fileVersion;
+    VersionIdentity identity;        // when the identity was asked for
 };
 
 struct DigestResult : FileFacts {

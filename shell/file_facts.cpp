@@ -24,11 +24,9 @@ FileFacts GatherFileFacts(FileContentApi& content, HashApi& hashes, VersionApi& 
     }
     if (wanted.identity) {
         try {
-            facts.originalFilename = GetFileOriginalFilename(versions, path);
-            facts.fileVersion = GetFileVersionString(versions, path);
+            facts.identity = ReadVersionIdentity(versions, path);
         } catch (...) {
-            facts.originalFilename.clear();
-            facts.fileVersion.clear();
+            facts.identity = VersionIdentity();
         }
     }
     return facts;
@@ -37,8 +35,8 @@ FileFacts GatherFileFacts(FileContentApi& content, HashApi& hashes, VersionApi& 
 RowFindings FindingsOf(const DriverRow& row, const FileFacts& facts, const VulnerableLists& lists) {
     RowFindings findings;
     findings.trust = facts.trust;
-    findings.vulnerable = lists.Match(
-        MakeFileIdentity(row[kMd5Hash], facts.digests, facts.originalFilename, facts.fileVersion));
+    findings.vulnerable =
+        lists.Match(MakeFileIdentity(row[kMd5Hash], facts.digests, facts.identity));
     return findings;
 }
 
@@ -60,17 +58,22 @@ ListLoadReport LoadListFile(VulnerableLists& lists, FileContentApi& content, con
         report.error = std::move(why);
         return report;
     };
-    const std::optional<FileBytes> file = FileBytes::Load(content, path);
-    if (!file)
-        return unread(u"the file cannot be opened or read");
-    if (file->Bytes().size() > kMaxListFileSize)
+    const FileBytes::Limited file = FileBytes::LoadAtMost(content, path, kMaxListFileSize);
+    if (file.tooLarge)
         return unread(u"the file is larger than " + DecimalText(kMaxListFileSize >> 20) + u" MiB");
-    return lists.Load(file->Bytes(), path);
+    if (!file.bytes)
+        return unread(u"the file cannot be opened or read");
+    return lists.Load(file.bytes->Bytes(), path);
 }
 
 Text ListLoadFailureText(const ListLoadReport& report) {
-    return u"The vulnerable driver list \"" + report.source + u"\" could not be loaded: " +
-           report.error + u".";
+    if (!report.error.empty()) {
+        return u"The vulnerable driver list \"" + report.source + u"\" could not be loaded: " +
+               report.error + u".";
+    }
+    return u"The vulnerable driver list \"" + report.source + u"\" is cut short: it ends " +
+           report.cutAt + u". Only what comes before that is used (" + DecimalText(report.entries) +
+           (report.entries == 1 ? u" entry)." : u" entries).");
 }
 
 }  // namespace tolvessa

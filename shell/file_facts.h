@@ -1,5 +1,5 @@
 // The work of a digest worker on one file, over one build's platform: the digests, then the
-// verdict on its signature and the version strings the vulnerable-driver lists match on, as a
+// verdict on its signature and the version identity the vulnerable-driver lists match on, as a
 // job asks; and what the window's thread makes of a result for the file's row.
 #pragma once
 
@@ -26,12 +26,13 @@ void ApplyResults(DriverList& list, std::vector<DigestResult> results,
                   const VulnerableLists& lists);
 
 // Reads a vulnerable-driver list file through `content` (FileBytes; at most kMaxListFileSize
-// bytes) and loads it into `lists` under its path; a file that cannot be read is reported as
-// such and loads nothing.
+// bytes, a larger one refused by its size before it is read) and loads it into `lists` under
+// its path; a file that cannot be read is reported as such and loads nothing.
 ListLoadReport LoadListFile(VulnerableLists& lists, FileContentApi& content, const Text& path);
 inline constexpr std::size_t kMaxListFileSize = std::size_t{256} << 20;
 
-// What an interactive run tells about a list that could not be loaded: its path and why.
+// What an interactive run tells about a list that could not be loaded (its path and why), or
+// that was cut short (its path, where it ends, and how many entries are used).
 Text ListLoadFailureText(const ListLoadReport& report);
 
 }  // namespace tolvessa

@@ -52,9 +52,10 @@ LogModeOutcome RunLogMode(const LogModeActions& actions) {
         std::vector<Text> all = actions.defaultLists ? actions.defaultLists() : std::vector<Text>();
         all.insert(all.end(), lists.begin(), lists.end());
         for (const Text& list : all) {
-            if (actions.loadList(list, unattended))
+            const ListLoadResult result = actions.loadList(list, unattended);
+            if (result != ListLoadResult::kUnread)
                 listLoaded = true;
-            else if (unattended)
+            if (result != ListLoadResult::kLoaded && unattended)
                 outcome.vulnerableListUnread = true;
         }
     }

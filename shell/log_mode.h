@@ -15,6 +15,14 @@ inline constexpr unsigned kLogModePauseMilliseconds = 1000;
 
 enum class ExportKind { kCsv, kJson };
 
+// What loading one vulnerable-driver list came to.
+enum class ListLoadResult {
+    kLoaded,
+    kCutShort,  // loaded as far as the file goes, which ends where the list cannot: it counts as
+                // not read, though its entries before the cut are used
+    kUnread,    // could not be read, or is no list: nothing of it is used
+};
+
 // What log mode does, supplied by the main window.
 struct LogModeActions {
     std::function<int()> argCount;       // arguments after the program's name
@@ -27,9 +35,9 @@ struct LogModeActions {
     // The vulnerable-driver lists, the exports: each may be left empty when the caller has none.
     // The lists found beside the program, loaded before those the command line names.
     std::function<std::vector<Text>()> defaultLists;
-    // Loads a list; false when it could not be read or is no list. `unattended` tells whether
-    // a failure may be shown (an interactive run says why in a message).
-    std::function<bool(const Text& fileName, bool unattended)> loadList;
+    // Loads a list. `unattended` tells whether a failure or a cut may be shown (an interactive
+    // run says why in a message).
+    std::function<ListLoadResult(const Text& fileName, bool unattended)> loadList;
     // Works out the digests, verdicts and list matches of every row of the list, all waited for.
     std::function<void()> completeRows;
     // Writes the list as CSV or JSON; false when no file was written.
@@ -53,8 +61,8 @@ struct LogModeOutcome {
     bool tableUnread = false;             // some round could not read the module table
     bool reportUnwritten = false;         // some round wrote no report
     bool vulnerableDriverLoaded = false;  // some row matched a vulnerable-driver list
-    bool vulnerableListUnread = false;    // some list named on the command line was unreadable
-                                          // or malformed as a whole
+    bool vulnerableListUnread = false;    // some list named on the command line was unreadable,
+                                          // malformed as a whole or cut short
 
     // 0 when every round read the table and wrote its report and no list found anything; always
     // 0 for an interactive run.

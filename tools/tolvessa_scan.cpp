@@ -142,7 +142,9 @@ struct FileBytes {
     std::string error;
 };
 
-FileBytes ReadWholeFile(const std::string& path) {
+// A list file as the program reads one: at most kMaxListFileSize bytes, a larger file refused
+// by its size before a byte of it is read.
+FileBytes ReadListFile(const std::string& path) {
     FileBytes result;
     const auto file = tolvessa::host::PosixFile::Open(path, O_RDONLY | O_NOCTTY);
     if (!file) {
@@ -151,6 +153,13 @@ FileBytes ReadWholeFile(const std::string& path) {
     }
     if (!file.IsRegularFile()) {
         result.error = "not a regular file";
+        return result;
+    }
+    const std::string tooLarge =
+        "the file is larger than " + std::to_string(tolvessa::kMaxListFileSize >> 20) + " MiB";
+    if (const std::optional<std::uint64_t> size = file.Size();
+        size && *size > tolvessa::kMaxListFileSize) {
+        result.error = tooLarge;
         return result;
     }
     std::uint8_t buffer[1 << 16];
@@ -163,6 +172,11 @@ FileBytes ReadWholeFile(const std::string& path) {
         if (*count == 0)
             return result;
         result.bytes.insert(result.bytes.end(), buffer, buffer + *count);
+        if (result.bytes.size() > tolvessa::kMaxListFileSize) {
+            result.bytes.clear();
+            result.error = tooLarge;
+            return result;
+        }
     }
 }
 
@@ -184,7 +198,7 @@ struct ListsLoaded {
 ListsLoaded LoadLists(tolvessa::VulnerableLists& lists, const std::vector<std::string>& paths) {
     ListsLoaded loaded;
     for (const std::string& path : paths) {
-        const FileBytes file = ReadWholeFile(path);
+        const FileBytes file = ReadListFile(path);
         if (!file.error.empty()) {
             std::fprintf(stderr, "cannot read the vulnerable-driver list %s: %s\n", path.c_str(),
                          file.error.c_str());
@@ -202,6 +216,12 @@ ListsLoaded LoadLists(tolvessa::VulnerableLists& lists, const std::vector<std::s
         std::fprintf(stderr, "%s (%s): %zu entries, %zu rows skipped, %zu values ignored\n",
                      path.c_str(), format.c_str(), report.entries, report.skippedRows,
                      report.ignoredValues);
+        if (!report.cutAt.empty()) {
+            // Used as far as it goes, and still a list not read.
+            std::fprintf(stderr, "%s is cut short: it ends %s\n", path.c_str(),
+                         tolvessa::TextToUtf8(report.cutAt).c_str());
+            loaded.unread = true;
+        }
         loaded.any = true;
     }
     return loaded;

@@ -15,7 +15,10 @@ namespace {
 // One record of an RFC 4180 file, with the tolerance the published list needs.
 struct CsvRecord {
     std::vector<std::string> cells;
-    bool malformed = false;  // a quote that is never closed, or text after a closing quote
+    bool malformed = false;  // text after a closing quote
+    // A quote that is never closed: the data ends inside the cell, so it was cut short. Where
+    // the quote is.
+    std::optional<std::size_t> cutQuote;
 };
 
 class CsvCursor {
@@ -33,6 +36,7 @@ class CsvCursor {
             return false;
         record.cells.clear();
         record.malformed = false;
+        record.cutQuote.reset();
         for (;;) {
             std::string cell;
             if (data_[at_] == '"')
@@ -55,16 +59,25 @@ class CsvCursor {
         }
     }
 
+    // Line and column (both from 1, the column in bytes) of a place in the data.
+    std::pair<std::size_t, std::size_t> LineAndColumn(std::size_t at) const {
+        const std::string_view before = data_.substr(0, at);
+        const std::size_t lineStart = before.rfind('\n');
+        const auto line = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+        return {line + 1, lineStart == std::string_view::npos ? at + 1 : at - lineStart};
+    }
+
   private:
     // A quoted cell, up to and including its closing quote; "" stands for one quote.
     void Quoted(std::string& cell, CsvRecord& record) {
+        const std::size_t opening = at_;
         ++at_;
         for (;;) {
             const std::size_t quote = data_.find('"', at_);
             if (quote == std::string_view::npos) {
                 cell.append(data_.substr(at_));
                 at_ = data_.size();
-                record.malformed = true;  // never closed: it ran to the end of the data
+                record.cutQuote = opening;  // never closed: it ran to the end of the data
                 return;
             }
             cell.append(data_.substr(at_, quote - at_));
@@ -159,16 +172,73 @@ bool SameFileName(TextView a, TextView b) {
                       [](char16_t x, char16_t y) { return FoldAscii(x) == FoldAscii(y); });
 }
 
+// The attributes a name rule may name its file by. FileName is the OriginalFilename string: "By
+// default, the FileName, FilePublisher, and WHQLFilePublisher rule levels use the
+// OriginalFileName attribute from the file's resource header" (the page quoted at
+// ReadVersionRange, "Use -SpecificFileNameLevel ..."). A policy made at another file-name level
+// writes that attribute in FileName's place (Microsoft's own block rules hold FileAttrib rules
+// by ProductName); PackageFamilyName and FilePath name no driver file.
+constexpr struct {
+    TextView attribute;
+    RuleNameAttribute names;
+} kNameAttributes[] = {
+    {u"FileName", RuleNameAttribute::kOriginalFilename},
+    {u"InternalName", RuleNameAttribute::kInternalName},
+    {u"FileDescription", RuleNameAttribute::kFileDescription},
+    {u"ProductName", RuleNameAttribute::kProductName},
+};
+
+bool IsNameAttribute(TextView name) {
+    return std::any_of(std::begin(kNameAttributes), std::end(kNameAttributes),
+                       [name](const auto& known) { return known.attribute == name; });
+}
+
 // A Deny rule by name and version names these attributes and no others: any other would narrow
 // the rule beyond what is checked here, and matching without it would accuse files it spares.
 bool OnlyNameAndVersion(const XmlElement& rule) {
     for (const XmlAttribute& attribute : rule.attributes) {
         const Text& name = attribute.name;
-        if (name != u"ID" && name != u"FriendlyName" && name != u"FileName" &&
-            name != u"MaximumFileVersion")
+        if (name != u"ID" && name != u"FriendlyName" && !IsNameAttribute(name) &&
+            name != u"MinimumFileVersion" && name != u"MaximumFileVersion")
             return false;
     }
     return true;
+}
+
+// The versions a Deny rule by name blocks. Microsoft's description of file rule levels ("Understand
+// App Control for Business policy rules and file rules",
+// learn.microsoft.com/windows/security/application-security/application-control/
+// app-control-for-business/design/select-types-of-rules-to-create):
+//   "Both MinimumFileVersion and MaximumFileVersion specified: [...] For Deny rules, file with
+//    version greater than or equal to MinimumFileVersion and less than or equal to
+//    MaximumFileVersion are denied."
+//   "MinimumFileVersion specified without MaximumFileVersion: [...] For Deny rules, file with
+//    version less than or equal to the specified version are blocked."
+//   "MaximumFileVersion specified without MinimumFileVersion: [...] For Deny rules, file with
+//    version greater than or equal to the specified version are blocked."
+// So MinimumFileVersion="65535.65535.65535.65535" alone blocks every version. Nothing when a
+// version cannot be read, none is given, or the range is empty.
+bool ReadVersionRange(const XmlElement& deny, BlockRule& rule) {
+    const std::optional<TextView> minimum = deny.Attribute(u"MinimumFileVersion");
+    const std::optional<TextView> maximum = deny.Attribute(u"MaximumFileVersion");
+    if (!minimum && !maximum)
+        return false;
+    std::optional<FileVersionNumber> low, high;
+    if (minimum && !(low = ParseFileVersion(*minimum)))
+        return false;
+    if (maximum && !(high = ParseFileVersion(*maximum)))
+        return false;
+    if (low && high) {
+        rule.lowestVersion = *low;
+        rule.highestVersion = *high;
+    } else if (low) {
+        rule.lowestVersion = FileVersionNumber{};
+        rule.highestVersion = *low;
+    } else {
+        rule.lowestVersion = *high;
+        rule.highestVersion = FileVersionNumber{{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}};
+    }
+    return rule.lowestVersion <= rule.highestVersion;
 }
 
 std::optional<BlockRule> DenyRule(const XmlElement& deny) {
@@ -188,16 +258,22 @@ std::optional<BlockRule> DenyRule(const XmlElement& deny) {
         rule.hash = std::move(*hex);
         return rule;
     }
-    const std::optional<TextView> fileName = deny.Attribute(u"FileName");
-    const std::optional<TextView> maximum = deny.Attribute(u"MaximumFileVersion");
-    if (!fileName || !maximum || TrimBlanks(*fileName).empty() || !OnlyNameAndVersion(deny))
+    if (!OnlyNameAndVersion(deny))
         return std::nullopt;
-    const std::optional<FileVersionNumber> version = ParseFileVersion(*maximum);
-    if (!version)
+    // Exactly one name: two would have to hold both at once, which is not checked here.
+    std::optional<TextView> name;
+    for (const auto& known : kNameAttributes) {
+        if (const std::optional<TextView> value = deny.Attribute(known.attribute)) {
+            if (name)
+                return std::nullopt;
+            name = value;
+            rule.nameAttribute = known.names;
+        }
+    }
+    if (!name || TrimBlanks(*name).empty() || !ReadVersionRange(deny, rule))
         return std::nullopt;
     rule.kind = BlockRule::Kind::kNameAndVersion;
-    rule.fileName = Text(TrimBlanks(*fileName));
-    rule.maximumVersion = *version;
+    rule.name = Text(TrimBlanks(*name));
     return rule;
 }
 
@@ -225,7 +301,7 @@ LolDriversRead ReadLolDriversCsv(std::span<const std::uint8_t> bytes) {
         read.error = u"the list is empty: no header row";
         return read;
     }
-    if (header.malformed) {
+    if (header.malformed || header.cutQuote) {
         read.error = u"the header row has a quote that is not closed properly";
         return read;
     }
@@ -255,6 +331,13 @@ LolDriversRead ReadLolDriversCsv(std::span<const std::uint8_t> bytes) {
 
     CsvRecord record;
     while (cursor.Next(record)) {
+        if (record.cutQuote) {
+            // The last record, as the cell ran to the end of the data: no row at all.
+            const auto [line, place] = cursor.LineAndColumn(*record.cutQuote);
+            read.cutAt = u"inside a quoted cell opened on line " + DecimalText(line) +
+                         u", column " + DecimalText(place);
+            break;
+        }
         ++read.rows;
         const std::vector<std::string>& cells = record.cells;
         if (record.malformed || cells.size() != header.cells.size() ||
@@ -317,21 +400,27 @@ std::optional<FileVersionNumber> ParseFileVersion(TextView text) {
 SiPolicyRead ReadSiPolicy(std::span<const std::uint8_t> bytes) {
     SiPolicyRead read;
     XmlResult xml = ReadXml(bytes);
-    if (!xml.root) {
+    // A document cut short is read as far as it goes.
+    const std::optional<XmlElement>& root = xml.root ? xml.root : xml.partial;
+    if (!root) {
         read.error = u"not an XML document: " + xml.error;
         return read;
     }
-    if (xml.root->LocalName() != u"SiPolicy") {
-        read.error = u"not a code-integrity policy: the document element is <" + xml.root->name +
+    if (root->LocalName() != u"SiPolicy") {
+        read.error = u"not a code-integrity policy: the document element is <" + root->name +
                      u">, not <SiPolicy>";
         return read;
     }
+    read.cutAt = std::move(xml.cutAt);
     // Every Deny rule of the policy's file rules counts, whichever signing scenario refers to
-    // it: the recommended driver block rules refer to all of them from the kernel's.
-    for (const XmlElement& section : xml.root->children) {
+    // it: the recommended driver block rules refer to all of them from the kernel's. Of a cut
+    // document only the rules read whole count.
+    for (const XmlElement& section : root->children) {
         if (section.LocalName() != u"FileRules")
             continue;
         for (const XmlElement& rule : section.children) {
+            if (!rule.closed)
+                continue;
             const TextView kind = rule.LocalName();
             if (kind == u"FileAttrib") {
                 // A FileAttrib (file name, version, product) applies only together with the
@@ -362,17 +451,23 @@ ListFormat DetectListFormat(std::span<const std::uint8_t> bytes) {
                                                        : ListFormat::kLolDriversCsv;
 }
 
-FileIdentity MakeFileIdentity(const Text& md5, const FileDigests& digests, Text originalFilename,
-                              Text fileVersion) {
+FileIdentity MakeFileIdentity(const Text& md5, const FileDigests& digests,
+                              VersionIdentity version) {
     FileIdentity identity;
     identity.md5 = md5;
     identity.sha1 = digests.sha1;
     identity.sha256 = digests.sha256;
     identity.imageSha1 = digests.peSha1;
     identity.imageSha256 = digests.peSha256;
-    identity.originalFilename = std::move(originalFilename);
-    identity.fileVersion = std::move(fileVersion);
+    identity.version = std::move(version);
     return identity;
+}
+
+FileVersionNumber FileVersionFromBinary(std::uint64_t version) {
+    FileVersionNumber number;
+    for (std::size_t part = 0; part < number.parts.size(); ++part)
+        number.parts[part] = static_cast<std::uint16_t>(version >> (48 - 16 * part));
+    return number;
 }
 
 TextView ListFormatText(ListFormat format) {
@@ -461,6 +556,7 @@ ListLoadReport VulnerableLists::Load(std::span<const std::uint8_t> bytes, Text s
     if (format == ListFormat::kLolDriversCsv) {
         LolDriversRead read = ReadLolDriversCsv(bytes);
         report.error = std::move(read.error);
+        report.cutAt = std::move(read.cutAt);
         report.entries = read.entries.size();
         report.skippedRows = read.skippedRows;
         report.ignoredValues = read.ignoredHashes;
@@ -473,6 +569,7 @@ ListLoadReport VulnerableLists::Load(std::span<const std::uint8_t> bytes, Text s
     } else {
         SiPolicyRead read = ReadSiPolicy(bytes);
         report.error = std::move(read.error);
+        report.cutAt = std::move(read.cutAt);
         report.entries = read.rules.size();
         report.ignoredValues = read.ignoredDenyRules;
         report.ignoredFileAttribs = read.ignoredFileAttribs;
@@ -493,8 +590,9 @@ ListLoadReport VulnerableLists::Load(std::span<const std::uint8_t> bytes, Text s
 }
 
 bool VulnerableLists::AnyUnread() const {
-    return std::any_of(reports_.begin(), reports_.end(),
-                       [](const ListLoadReport& report) { return !report.error.empty(); });
+    return std::any_of(reports_.begin(), reports_.end(), [](const ListLoadReport& report) {
+        return !report.error.empty() || !report.cutAt.empty();
+    });
 }
 
 std::vector<VulnerableMatch> VulnerableLists::Match(const FileIdentity& file) const {
@@ -503,8 +601,24 @@ std::vector<VulnerableMatch> VulnerableLists::Match(const FileIdentity& file) co
     const std::string sha256 = LowerHexOf(file.sha256, 64);
     const std::string imageSha1 = LowerHexOf(file.imageSha1, 40);
     const std::string imageSha256 = LowerHexOf(file.imageSha256, 64);
-    const std::optional<FileVersionNumber> version = ParseFileVersion(file.fileVersion);
-    const bool named = !TrimBlanks(file.originalFilename).empty();
+    // Name rules compare the binary version of the fixed file information, as code integrity
+    // does; a file without one matches none of them.
+    const bool versioned = file.version.fileVersion.has_value();
+    const FileVersionNumber version =
+        versioned ? FileVersionFromBinary(*file.version.fileVersion) : FileVersionNumber{};
+    const auto nameOf = [&file](RuleNameAttribute attribute) -> const Text& {
+        switch (attribute) {
+            case RuleNameAttribute::kInternalName:
+                return file.version.internalName;
+            case RuleNameAttribute::kFileDescription:
+                return file.version.fileDescription;
+            case RuleNameAttribute::kProductName:
+                return file.version.productName;
+            case RuleNameAttribute::kOriginalFilename:
+                break;
+        }
+        return file.version.originalFilename;
+    };
 
     std::vector<VulnerableMatch> matches;
     for (const Loaded& list : lists_) {
@@ -542,8 +656,10 @@ std::vector<VulnerableMatch> VulnerableLists::Match(const FileIdentity& file) co
                     add(rule.id, Text(), MatchedBy::kImageHash,
                         sha256Rule ? MatchedAlgorithm::kSha256 : MatchedAlgorithm::kSha1);
                 }
-            } else if (named && version && *version <= rule.maximumVersion &&
-                       SameFileName(file.originalFilename, rule.fileName)) {
+            } else if (versioned && rule.lowestVersion <= version &&
+                       version <= rule.highestVersion &&
+                       !TrimBlanks(nameOf(rule.nameAttribute)).empty() &&
+                       SameFileName(nameOf(rule.nameAttribute), rule.name)) {
                 add(rule.id, Text(), MatchedBy::kNameAndVersion, MatchedAlgorithm::kNone);
             }
         }

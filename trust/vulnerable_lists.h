@@ -14,6 +14,7 @@
 #include "inventory/file_digests.h"
 #include "inventory/row_findings.h"
 #include "inventory/text.h"
+#include "inventory/version_info.h"
 
 namespace tolvessa {
 
@@ -35,9 +36,13 @@ struct LolDriversRead {
     Text error;
     std::vector<LolDriversEntry> entries;
     std::size_t rows = 0;           // data rows seen, skipped ones included (blank lines are none)
-    std::size_t skippedRows = 0;    // malformed: unbalanced quotes, a cell count unlike the
-                                    // header's, or no Id
+    std::size_t skippedRows = 0;    // malformed: text after a closing quote, a cell count unlike
+                                    // the header's, or no Id
     std::size_t ignoredHashes = 0;  // values of a hash column that are no hex of its length
+    // Where the list ends when it ends inside a quoted cell, which only a file cut short does:
+    // "inside a quoted cell opened on line 7, column 41". The rows before that one are read;
+    // the cut row is no row. Empty for a list that ends where it should.
+    Text cutAt;
 };
 
 // The columns are found by their header names. Tolerated: a UTF-8 byte-order mark, CR LF or LF
@@ -59,14 +64,27 @@ struct FileVersionNumber {
 // with a number, or a part is above 65535.
 std::optional<FileVersionNumber> ParseFileVersion(TextView text);
 
+// The version-resource string a name rule names a file by: the rule's attribute of that name
+// (FileName stands for OriginalFilename).
+enum class RuleNameAttribute : std::uint8_t {
+    kOriginalFilename,
+    kInternalName,
+    kFileDescription,
+    kProductName,
+};
+
 struct BlockRule {
     enum class Kind : std::uint8_t { kImageHash, kNameAndVersion };
     Text id;  // the rule's ID attribute
     Kind kind = Kind::kImageHash;
     HashAlgorithm algorithm = HashAlgorithm::kSha1;  // kImageHash: by the hash's length
     std::string hash;                                // kImageHash: lower-case hex
-    Text fileName;                                   // kNameAndVersion: OriginalFilename
-    FileVersionNumber maximumVersion;                // kNameAndVersion: at most this version
+    // kNameAndVersion: the name, which version-resource string it is compared with, and the
+    // versions it blocks, both ends included.
+    RuleNameAttribute nameAttribute = RuleNameAttribute::kOriginalFilename;
+    Text name;
+    FileVersionNumber lowestVersion;
+    FileVersionNumber highestVersion{{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}};
     bool operator==(const BlockRule&) const = default;
 };
 
@@ -76,6 +94,10 @@ struct SiPolicyRead {
     std::size_t ignoredFileAttribs = 0;  // FileAttrib rules: they apply only with a signer
     std::size_t ignoredDenyRules = 0;    // Deny rules of another form, or with a bad hash or
                                          // version
+    // Where the document ends when it ends inside its document element, which only a file cut
+    // short does: "inside <Deny> opened on line 31, column 5". The Deny rules whose elements
+    // were read whole before the end are kept. Empty for a whole document.
+    Text cutAt;
 };
 
 SiPolicyRead ReadSiPolicy(std::span<const std::uint8_t> bytes);
@@ -94,13 +116,16 @@ struct FileIdentity {
     Text sha256;
     Text imageSha1;    // the Authenticode image hash
     Text imageSha256;  // the Authenticode image hash
-    Text originalFilename;
-    Text fileVersion;  // the FileVersion version string
+    // The version-resource strings and binary file version that name rules compare with; a file
+    // without a binary version matches no name rule.
+    VersionIdentity version;
 };
 
-// The identity of a row's file: its MD5 cell, its digests, its version strings.
-FileIdentity MakeFileIdentity(const Text& md5, const FileDigests& digests, Text originalFilename,
-                              Text fileVersion);
+// The identity of a row's file: its MD5 cell, its digests, its version resource.
+FileIdentity MakeFileIdentity(const Text& md5, const FileDigests& digests, VersionIdentity version);
+
+// The 64-bit binary file version (dwFileVersionMS, dwFileVersionLS) as a.b.c.d.
+FileVersionNumber FileVersionFromBinary(std::uint64_t version);
 
 // "LOLDrivers" or "SiPolicy".
 TextView ListFormatText(ListFormat format);
@@ -121,7 +146,11 @@ Text KnownVulnerableText(const std::vector<VulnerableMatch>& matches);
 struct ListLoadReport {
     Text source;
     ListFormat format = ListFormat::kLolDriversCsv;
-    Text error;               // the list could not be used at all; empty when it was loaded
+    Text error;  // the list could not be used at all; empty when it was loaded
+    // The list was loaded, but its file was cut short: where it ends (LolDriversRead::cutAt,
+    // SiPolicyRead::cutAt). Only the entries before the cut are used, and the list counts as
+    // not read.
+    Text cutAt;
     std::size_t entries = 0;  // LOLDrivers entries, or the policy's usable Deny rules
     std::size_t skippedRows = 0;
     std::size_t ignoredValues = 0;  // hash values of a wrong length; Deny rules not understood
@@ -139,7 +168,7 @@ class VulnerableLists {
     const std::vector<ListLoadReport>& Reports() const { return reports_; }
     // How many lists were loaded (those that could not be read are not counted).
     std::size_t Count() const { return lists_.size(); }
-    // True when some list given to Load could not be read.
+    // True when some list given to Load could not be read, or was cut short.
     bool AnyUnread() const;
 
     // Every match of the file in every list, in load order, then in the order of the entries of

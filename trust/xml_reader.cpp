@@ -1,6 +1,7 @@
 #include "trust/xml_reader.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tolvessa {
 
@@ -42,10 +43,15 @@ class Parser {
     XmlResult Run() {
         XmlResult result;
         XmlElement root;
-        if (CheckCharacters() && Prolog() && Element(root, 1) && Epilog())
+        if (CheckCharacters() && Prolog() && Element(root, 1) && Epilog()) {
             result.root = std::move(root);
-        else
-            result.error = error_;
+            return result;
+        }
+        result.error = error_;
+        if (cut_ && !startTagCut_) {
+            result.partial = std::move(root);
+            result.cutAt = cutAt_;
+        }
         return result;
     }
 
@@ -54,12 +60,29 @@ class Parser {
     char16_t Peek() const { return AtEnd() ? u'\0' : text_[at_]; }
     bool LooksAt(TextView what) const { return text_.substr(at_).starts_with(what); }
 
+    // Line and column (both from 1, the column in UTF-16 units) of a place in the text.
+    std::pair<std::size_t, std::size_t> LineAndColumn(std::size_t at) const {
+        at = std::min(at, text_.size());
+        const TextView before = text_.substr(0, at);
+        const std::size_t lineStart = before.rfind(u'\n');
+        const auto line = static_cast<std::size_t>(std::count(before.begin(), before.end(), u'\n'));
+        return {line + 1, lineStart == TextView::npos ? at + 1 : at - lineStart};
+    }
+
+    static Text Place(std::pair<std::size_t, std::size_t> place) {
+        return u"line " + DecimalText(place.first) + u", column " + DecimalText(place.second);
+    }
+
+    // An error at the very end of the text, once the document element has begun, is the text
+    // ending inside the document: it was cut short.
     bool Fail(TextView message) {
         if (error_.empty()) {
-            const auto line =
-                std::count(text_.begin(), text_.begin() + std::min(at_, text_.size()), u'\n') + 1;
-            error_ =
-                Text(message) + u" (line " + DecimalText(static_cast<std::uint64_t>(line)) + u")";
+            error_ = Text(message) + u" (line " + DecimalText(LineAndColumn(at_).first) + u")";
+            if (AtEnd() && !open_.empty()) {
+                cut_ = true;
+                const auto& [name, at] = open_.back();
+                cutAt_ = u"inside <" + name + u"> opened on " + Place(LineAndColumn(at));
+            }
         }
         return false;
     }
@@ -88,10 +111,11 @@ class Parser {
         return at_ != from;
     }
 
-    // Moves past the next `end`; fails with `message` when there is none.
+    // Moves past the next `end`; fails with `message` at the end of the text when there is none.
     bool SkipPast(TextView end, TextView message) {
         const std::size_t found = text_.find(end, at_);
         if (found == TextView::npos) {
+            at_ = text_.size();
             return Fail(message);
         }
         at_ = found + end.size();
@@ -179,6 +203,10 @@ class Parser {
             AppendCodePoint(out, value);
             return true;
         }
+        if (text_.find(u';', at_) == TextView::npos) {
+            at_ = text_.size();
+            return Fail(u"an entity reference is not closed");
+        }
         static constexpr struct {
             TextView name;
             char16_t character;
@@ -225,18 +253,22 @@ class Parser {
     bool Element(XmlElement& element, std::size_t depth) {
         if (depth > kMaxXmlDepth)
             return Fail(u"elements nested too deeply");
-        ++at_;  // '<'
+        const std::size_t start = at_;
+        ++at_;                // '<'
+        startTagCut_ = true;  // until the start tag is whole
         if (!Name(element.name))
             return false;
+        open_.emplace_back(element.name, start);
         for (;;) {
             const bool spaced = SkipSpace();
             if (LooksAt(u"/>")) {
                 at_ += 2;
-                return true;
+                return Closed(element);
             }
             if (Peek() == u'>') {
                 ++at_;
-                return Content(element, depth);
+                startTagCut_ = false;
+                return Content(element, depth) && Closed(element);
             }
             if (AtEnd())
                 return Fail(u"a start tag is not closed");
@@ -256,6 +288,13 @@ class Parser {
                 return Fail(u"an attribute appears twice in one element");
             element.attributes.push_back(std::move(attribute));
         }
+    }
+
+    bool Closed(XmlElement& element) {
+        startTagCut_ = false;
+        element.closed = true;
+        open_.pop_back();
+        return true;
     }
 
     bool Content(XmlElement& element, std::size_t depth) {
@@ -293,8 +332,14 @@ class Parser {
                 return Fail(u"a declaration inside an element");
             } else if (Peek() == u'<') {
                 element.children.emplace_back();
-                if (!Element(element.children.back(), depth + 1))
+                if (!Element(element.children.back(), depth + 1)) {
+                    // A child whose start tag is cut is no element at all.
+                    if (cut_ && startTagCut_) {
+                        element.children.pop_back();
+                        startTagCut_ = false;
+                    }
                     return false;
+                }
             } else if (Peek() == u'&') {
                 ignored.clear();
                 if (!Reference(ignored))
@@ -309,6 +354,11 @@ class Parser {
     TextView text_;
     std::size_t at_ = 0;
     Text error_;
+    // The elements being read, innermost last: name and where its start tag begins.
+    std::vector<std::pair<Text, std::size_t>> open_;
+    bool startTagCut_ = false;  // the element being read has not finished its start tag
+    bool cut_ = false;
+    Text cutAt_;
 };
 
 Text Utf16Units(std::span<const std::uint8_t> bytes, bool bigEndian) {
@@ -369,12 +419,17 @@ std::optional<Text> DecodeXmlBytes(std::span<const std::uint8_t> bytes) {
 
 XmlResult ReadXml(std::span<const std::uint8_t> bytes) {
     const std::optional<Text> text = DecodeXmlBytes(bytes);
-    if (!text) {
-        XmlResult result;
+    if (text)
+        return Parser(*text).Run();
+    // UTF-16 with an odd number of bytes: cut inside a character, which tells only when the
+    // text before that character ends inside the document element.
+    const std::optional<Text> even = DecodeXmlBytes(bytes.first(bytes.size() - 1));
+    XmlResult result = even ? Parser(*even).Run() : XmlResult();
+    if (!result.partial) {
+        result.root.reset();
         result.error = u"UTF-16 text with an odd number of bytes";
-        return result;
     }
-    return Parser(*text).Run();
+    return result;
 }
 
 }  // namespace tolvessa

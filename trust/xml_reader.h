@@ -35,6 +35,9 @@ struct XmlElement {
     Text name;  // as written, prefix included
     std::vector<XmlAttribute> attributes;
     std::vector<XmlElement> children;
+    // Its end tag (or the "/>" of an empty element) was read. Only an element of a document
+    // that ends inside it (XmlResult::partial) is open.
+    bool closed = false;
 
     // The name without its namespace prefix.
     TextView LocalName() const;
@@ -45,6 +48,13 @@ struct XmlElement {
 struct XmlResult {
     std::optional<XmlElement> root;  // the document element; nothing on an error
     Text error;                      // why the bytes are no document, with the line it was on
+    // A document whose text ends inside its document element (a file cut short) is no document,
+    // but what was read of it before the end is kept here: the elements still open at the end
+    // are there with `closed` false, holding their children read before it; an element whose
+    // start tag is cut is left out. Nothing for any other error.
+    std::optional<XmlElement> partial;
+    // Where such a text ends: "inside <Deny> opened on line 31, column 5".
+    Text cutAt;
 };
 
 XmlResult ReadXml(std::span<const std::uint8_t> bytes);

@@ -648,7 +648,7 @@ void TForm2::LoadVulnerableDriverList1Click() {
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
     if (!::GetOpenFileNameW(&dialog))
         return;
-    if (!LoadList(FromWide(fileName), true))
+    if (LoadList(FromWide(fileName), true) == ListLoadResult::kUnread)
         return;
     ShowExtraColumns();
     Button1Click();
@@ -658,15 +658,15 @@ bool TForm2::ListLoaded() const {
     return lists_.Count() > 0;
 }
 
-bool TForm2::LoadList(const Text& fileName, bool tellFailure) {
+ListLoadResult TForm2::LoadList(const Text& fileName, bool tellFailure) {
     const ListLoadReport report = LoadListFile(lists_, digestContent_, fileName);
-    if (report.error.empty())
-        return true;
+    if (report.error.empty() && report.cutAt.empty())
+        return ListLoadResult::kLoaded;
     if (tellFailure) {
         ::MessageBoxW(hwnd_, Wide(ListLoadFailureText(report)), Wide(kTitle),
                       MB_OK | MB_ICONWARNING);
     }
-    return false;
+    return report.error.empty() ? ListLoadResult::kCutShort : ListLoadResult::kUnread;
 }
 
 void TForm2::ShowExtraColumns() {

@@ -22,6 +22,7 @@
 #include "report/driver_report.h"
 #include "shell/cmd_line.h"
 #include "shell/digest_pool.h"
+#include "shell/log_mode.h"
 #include "shell/refresh_cycle.h"
 #include "shell/win32/about_window.h"
 #include "shell/win32/list_adapter.h"
@@ -95,7 +96,7 @@ class TForm2 : public WindowBase {
     FactsWanted WantedFacts() const;
     bool ListLoaded() const;
     // Loads a vulnerable-driver list; a failure is told in a message when `tellFailure`.
-    bool LoadList(const Text& fileName, bool tellFailure);
+    ListLoadResult LoadList(const Text& fileName, bool tellFailure);
     // The columns after the ten, by the Options marks and the lists.
     void ShowExtraColumns();
 

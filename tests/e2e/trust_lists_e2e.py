@@ -10,9 +10,14 @@ the test build (TolvessaTestable.exe) lists signed test images through a recorde
 - A list loaded from the command line shows the "Known Vulnerable" column in the window.
 - The lists in the "vulnlists" folder beside the program are loaded in both modes; one that is
   malformed sets flag 8 unattended and is named in a message box in the window.
+- A list cut short (a CSV ending inside a quoted cell, a policy ending inside an element) sets
+  flag 8 and its entries before the cut still match; a list file over the size limit (a sparse
+  file) sets flag 8.
+- Block rules by name and version match the binary file version of a version-resource fixture
+  whose FileVersion string says less, by the version-resource string each rule names.
 
     trust_lists_e2e.py --exe TolvessaTestable.exe --probe tolvessa_probe.exe --shots DIR
-                       --images DIR
+                       --images DIR --version-images DIR
 """
 import argparse
 import calendar
@@ -56,6 +61,9 @@ def lol_drivers_csv(sha256, ident):
 
 
 class TrustListsTest(unittest.TestCase):
+    # Version-resource fixtures listed after the signed images, copied under these names.
+    EXTRA = []
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-trust-lists-")
         self.dir = self.tmp.name
@@ -68,6 +76,9 @@ class TrustListsTest(unittest.TestCase):
         with open(odd, "ab") as f:
             f.write(b"\0" * 16)  # a hash of its own
         self.files.append(odd)
+        for fixture, name in self.EXTRA:
+            shutil.copy(os.path.join(ARGS.version_images, fixture), os.path.join(self.dir, name))
+            self.files.append(os.path.join(self.dir, name))
         table = os.path.join(self.dir, "modules.bin")
         with open(table, "wb") as f:
             f.write(wine_run.module_table(
@@ -170,6 +181,35 @@ class TrustListsTest(unittest.TestCase):
             rows = list(csv.reader(f))
         self.assertEqual(len(rows), 1 + len(self.files))
 
+    def test_a_cut_list_gives_8_and_its_rows_before_the_cut_still_match(self):
+        list_path = os.path.join(self.dir, "cut.csv")
+        whole = lol_drivers_csv(self.sha256(self.files[2]), "e2e-0003")
+        # The next row is cut inside its quoted SHA-256 cell, which would name files[0].
+        cut = whole + "e2e-0004,vulnerable driver,,,,\"%s" % self.sha256(self.files[0])[:40]
+        with open(list_path, "w", newline="") as f:
+            f.write(cut)
+        out_csv = os.path.join(self.dir, "out.csv")
+        code = self.run_unattended(["-vulnlist", wine_run.windows_path(list_path),
+                                    "-csv", wine_run.windows_path(out_csv)])
+        self.assertEqual(code, 4 | 8)
+        with open(out_csv, encoding="utf-8", newline="") as f:
+            rows = list(csv.reader(f))[1:]
+        self.assertIn("e2e-0003", rows[2][-1])
+        self.assertEqual([r[-1] for i, r in enumerate(rows) if i != 2], [""] * (len(rows) - 1))
+
+    def test_a_list_over_the_size_limit_gives_8(self):
+        list_path = os.path.join(self.dir, "huge.csv")
+        with open(list_path, "wb") as f:
+            f.write(lol_drivers_csv(self.sha256(self.files[2]), "e2e-0005").encode())
+            f.truncate((256 << 20) + 1)  # sparse: the rest is never written
+        out_csv = os.path.join(self.dir, "out.csv")
+        code = self.run_unattended(["-vulnlist", wine_run.windows_path(list_path),
+                                    "-csv", wine_run.windows_path(out_csv)])
+        self.assertEqual(code, 8)
+        with open(out_csv, encoding="utf-8", newline="") as f:
+            rows = list(csv.reader(f))[1:]
+        self.assertEqual([r[-1] for r in rows], [""] * len(rows))
+
     def test_window_shows_verdicts_and_the_list_column(self):
         listed = self.files[0]
         list_path = os.path.join(self.dir, "drivers.csv")
@@ -212,6 +252,46 @@ class TrustListsTest(unittest.TestCase):
             app.wait(timeout=30)
 
 
+# Deny rules by name and version over version_binary_64.exe: OriginalFilename "oldio.sys",
+# InternalName "oldio-internal", ProductName "Old I/O Suite", binary version 2.5.0.12 and the
+# FileVersion string "2.5". The policy ends inside its last rule, which would name the file too.
+NAME_POLICY = """<?xml version="1.0" encoding="utf-8"?>
+<SiPolicy xmlns="urn:schemas-microsoft-com:sipolicy">
+  <FileRules>
+    <Deny ID="ID_DENY_UP_TO_2_5_0_11" FriendlyName="" FileName="oldio.sys" MinimumFileVersion="2.5.0.11" />
+    <Deny ID="ID_DENY_FROM_2_5_0_12" FriendlyName="" FileName="OLDIO.SYS" MaximumFileVersion="2.5.0.12" />
+    <Deny ID="ID_DENY_INTERNAL" FriendlyName="" InternalName="oldio-internal" MinimumFileVersion="2.5.0.12" MaximumFileVersion="2.5.0.12" />
+    <Deny ID="ID_DENY_PRODUCT_NAMED_LIKE_THE_FILE" FriendlyName="" ProductName="oldio.sys" MinimumFileVersion="65535.65535.65535.65535" />
+    <Deny ID="ID_DENY_CUT" FriendlyName="" FileName="oldio.sys" MinimumFileVers"""
+
+
+class NameRulesTest(TrustListsTest):
+    EXTRA = [("version_binary_64.exe", "oldio.sys")]
+
+    # The tests of the base class are not run again here.
+    test_exports_carry_every_cell_and_a_listed_driver_gives_exit_4 = None
+    test_an_unreadable_list_gives_8_and_the_export_is_still_written = None
+    test_window_shows_verdicts_and_the_list_column = None
+    test_a_cut_list_gives_8_and_its_rows_before_the_cut_still_match = None
+    test_a_list_over_the_size_limit_gives_8 = None
+
+    def test_binary_version_and_named_string_of_a_cut_policy(self):
+        list_path = os.path.join(self.dir, "policy.xml")
+        with open(list_path, "w", newline="") as f:
+            f.write(NAME_POLICY)
+        out_csv = os.path.join(self.dir, "out.csv")
+        code = self.run_unattended(["-vulnlist", wine_run.windows_path(list_path),
+                                    "-csv", wine_run.windows_path(out_csv)])
+        self.assertEqual(code, 4 | 8)
+        with open(out_csv, encoding="utf-8", newline="") as f:
+            rows = list(csv.reader(f))[1:]
+        listed = rows[-1]
+        self.assertTrue(listed[1].endswith("oldio.sys"), listed)
+        self.assertEqual(listed[-1], "SiPolicy ID_DENY_FROM_2_5_0_12: name and version; "
+                                     "SiPolicy ID_DENY_INTERNAL: name and version")
+        self.assertEqual([r[-1] for r in rows[:-1]], [""] * (len(rows) - 1))
+
+
 def visible_boxes():
     out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Corvane Tolvessa$"],
                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
@@ -237,6 +317,8 @@ class ListsBesideProgramTest(TrustListsTest):
     test_exports_carry_every_cell_and_a_listed_driver_gives_exit_4 = None
     test_an_unreadable_list_gives_8_and_the_export_is_still_written = None
     test_window_shows_verdicts_and_the_list_column = None
+    test_a_cut_list_gives_8_and_its_rows_before_the_cut_still_match = None
+    test_a_list_over_the_size_limit_gives_8 = None
 
     def test_unattended_they_match_and_the_bad_one_is_flag_8(self):
         out_csv = os.path.join(self.dir, "out.csv")
@@ -279,6 +361,7 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--shots", required=True)
     parser.add_argument("--images", required=True)
+    parser.add_argument("--version-images", required=True)
     ARGS, rest = parser.parse_known_args()
     if not wine_run.WINEPREFIX:
         sys.exit("WINEPREFIX is not set")

@@ -169,6 +169,7 @@ TEST_F(PeVersionTest, GettersOverEveryFixture) {
         {"version_blanks", true, u"  Fabrikam, Inc.  ", u"", u" 7.1 "},
         {"version_embedded_nul", true, u"NulCo", u"abc", u"1.0"},
         {"version_no_company", true, u"", u"No company named", u"2.5.0.0"},
+        {"version_binary", true, u"Old I/O Makers", u"Old I/O Port Driver", u"2.5"},
         {"no_version", false, u"", u"", u""},
         {"plain", false, u"", u"", u""},
     };
@@ -199,6 +200,39 @@ TEST_F(PeVersionTest, OriginalFilenameAndFileVersionStringOfARealImage) {
         EXPECT_EQ(GetFileOriginalFilename(api_, none), u"");
         EXPECT_EQ(GetFileVersionString(api_, none), u"");
     }
+}
+
+// What block rules name a file by: the binary file version of the fixed file information (not
+// the FileVersion string, which may say less) and four of the strings.
+TEST_F(PeVersionTest, VersionIdentityOfRealImages) {
+    struct Case {
+        std::string_view image;
+        VersionIdentity identity;
+    };
+    const Case cases[] = {
+        {"version_binary",
+         {u"oldio.sys", u"oldio-internal", u"Old I/O Port Driver", u"Old I/O Suite",
+          0x000200050000000C}},
+        {"version_basic",
+         {u"fixture.sys", u"fixture.sys", u"Corvane Fixture Driver",
+          u"Microsoft\u00AE Windows\u00AE Operating System", 0x000A00004A610001}},
+        {"no_version", {}},
+        {"plain", {}},
+    };
+    for (const Case& c : cases) {
+        for (const char* kind : kKinds) {
+            const std::string name = std::string(c.image) + "_" + kind;
+            SCOPED_TRACE(name);
+            const VersionIdentity identity = ReadVersionIdentity(api_, FixturePath(name));
+            EXPECT_EQ(identity.originalFilename, c.identity.originalFilename);
+            EXPECT_EQ(identity.internalName, c.identity.internalName);
+            EXPECT_EQ(identity.fileDescription, c.identity.fileDescription);
+            EXPECT_EQ(identity.productName, c.identity.productName);
+            EXPECT_EQ(identity.fileVersion, c.identity.fileVersion);
+        }
+    }
+    // The string of the same image reads lower than the binary version.
+    EXPECT_EQ(GetFileVersionString(api_, FixturePath("version_binary_64.exe")), u"2.5");
 }
 
 TEST_F(PeVersionTest, ReadsAllTenStringsMatchingKeysWithoutRegardToCase) {

@@ -45,8 +45,8 @@ std::vector<ModuleRecord> SampleRecords(const VulnerableLists& lists) {
                       u"C478886193C62E38C6F178F2A0D41817529C062DEB6AA859825A4BCA84C58B52",
                       u"0F1E2D3C4B5A69788796A5B4C3D2E1F0"};
     listed.trust = FileTrust{SignatureVerdict::kEmbedded, u"Fixture Vendor Ltd.", u""};
-    listed.vulnerable = lists.Match(
-        MakeFileIdentity(listed.row[kMd5Hash], listed.digests, u"fixvuln.sys", u"2.5.0.11"));
+    listed.vulnerable = lists.Match(MakeFileIdentity(
+        listed.row[kMd5Hash], listed.digests, {u"fixvuln.sys", u"", u"", u"", 0x000200050000000B}));
     records.push_back(std::move(listed));
 
     // On the policy by name and version; checked through a catalog; text that needs quoting.
@@ -57,8 +57,8 @@ std::vector<ModuleRecord> SampleRecords(const VulnerableLists& lists) {
                      u"66E7C8092558DE31C7CDF2CF710FC568", u"False", u"True"});
     named.digests.sha256 = u"4B92CB3780A8CD3FBF6A0009EFD4F3DB66ED4BD4EA4D8606F74B46EE1E1E4415";
     named.trust = FileTrust{SignatureVerdict::kCatalog, u"Microsoft Windows", u"oldio.cat"};
-    named.vulnerable = lists.Match(
-        MakeFileIdentity(named.row[kMd5Hash], named.digests, u"OLDIO.SYS", u"2.4.0.0 (fixture)"));
+    named.vulnerable = lists.Match(MakeFileIdentity(
+        named.row[kMd5Hash], named.digests, {u"OLDIO.SYS", u"", u"", u"", 0x0002000400000000}));
     records.push_back(std::move(named));
 
     // A module whose file is gone: most cells empty; signatures not checked.

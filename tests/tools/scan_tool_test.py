@@ -320,7 +320,7 @@ class SignedImagesTest(unittest.TestCase):
     def test_lists_that_cannot_be_read(self):
         missing = os.path.join(self.dir, "missing.csv")
         no_columns = self.write("columns.csv", "Id,Category\r\nfix-0001,vulnerable driver\r\n")
-        bad_xml = self.write("bad.xml", "<?xml version='1.0'?><SiPolicy><FileRules>")
+        bad_xml = self.write("bad.xml", "<?xml version='1.0'?><SiPolicy><FileRules></SiPolicy>")
         cases = [(missing, "No such file or directory"), (self.dir, "not a regular file"),
                  (no_columns, "KnownVulnerableSamples_MD5"), (bad_xml, "")]
         for path, why in cases:
@@ -330,6 +330,18 @@ class SignedImagesTest(unittest.TestCase):
             # The scan goes on without it; no list is loaded, so no line for one.
             rows = self.rows(proc)
             self.assertNotIn("Known Vulnerable", rows[0])
+        # A list cut short is used as far as it goes, and still sets flag 8: the rule before the
+        # cut matches, the one it falls in does not.
+        tampered_image = sha256_of(self.tool_path("tampered_64.exe"))
+        cut = self.write("cut.csv", LOL_HEADER + "fix-0001,vulnerable driver,,,%s,,\r\n"
+                         "fix-0002,malicious,,,\"%s" % (tampered_image,
+                                                       sha256_of(self.tool_path("signed_64.exe"))))
+        proc = self.run_scan("--vulnlist", cut, expect=4 | 8)
+        self.assertIn(cut + " is cut short: it ends inside a quoted cell opened on line 3",
+                      proc.stderr)
+        found = {row["Image Name"]: row["Known Vulnerable"] for row in self.rows(proc)}
+        self.assertIn("fix-0001", found["C:\\Tools\\tampered_64.exe"])
+        self.assertEqual(found["C:\\Tools\\signed_64.exe"], "")
         # The flags add up: a list unread, another that matches a row.
         tampered = sha256_of(self.tool_path("tampered_64.exe"))
         proc = self.run_scan("--vulnlist", missing, "--vulnlist", self.lol_list(tampered),

@@ -185,7 +185,7 @@ TEST(DigestPoolTest, EachWorkerMakesItsWorkOnceOnItsOwnThreadAndJobsGetWhatTheyA
                     if (wanted.verdict)
                         facts.trust = FileTrust{SignatureVerdict::kCatalog, u"S", path};
                     if (wanted.identity)
-                        facts.originalFilename = path + u".orig";
+                        facts.identity.originalFilename = path + u".orig";
                     return facts;
                 };
             },
@@ -202,7 +202,8 @@ TEST(DigestPoolTest, EachWorkerMakesItsWorkOnceOnItsOwnThreadAndJobsGetWhatTheyA
             if (r.trust) {
                 EXPECT_EQ(r.trust->catalog, PathOf(r.row));
             }
-            EXPECT_EQ(r.originalFilename, r.row % 3 == 0 ? PathOf(r.row) + u".orig" : Text());
+            EXPECT_EQ(r.identity.originalFilename,
+                      r.row % 3 == 0 ? PathOf(r.row) + u".orig" : Text());
         }
     }
     EXPECT_EQ(made.size(), 3u);

@@ -30,7 +30,7 @@ TEST(LoadListFileTest, ReadsInShortReadsAndSaysWhyAFileGaveNoList) {
     testing::FakeInventory inventory;
     inventory.files[u"C:\\lists\\good.csv"].content = OneEntryList();
     inventory.files[u"C:\\lists\\empty.csv"].content = std::string();
-    inventory.files[u"C:\\lists\\words.xml"].content = std::string("<SiPolicy><oops");
+    inventory.files[u"C:\\lists\\words.xml"].content = std::string("<SiPolicy><oops></SiPolicy>");
     inventory.files[u"C:\\lists\\gone.csv"].content = std::nullopt;  // cannot be opened
 
     struct Case {
@@ -142,14 +142,69 @@ TEST(LoadListFileTest, ALoadedListLoadedAgainTakesItsOwnPlace) {
     EXPECT_EQ(lists.Match(identity).size(), 2u);
 }
 
+// A list file larger than the limit is refused by the size the file system tells, before a byte
+// of it is mapped or read.
+TEST(LoadListFileTest, ALargerFileIsRefusedBeforeItIsRead) {
+    class Huge : public FileContentApi {
+      public:
+        int asked = 0;  // maps and reads
+        std::unique_ptr<File> OpenForRead(const Text&) override {
+            return std::make_unique<HugeFile>(asked);
+        }
+
+      private:
+        class HugeFile : public File {
+          public:
+            explicit HugeFile(int& asked) : asked_(asked) {}
+            std::unique_ptr<View> MapWhole() override {
+                ++asked_;
+                return nullptr;
+            }
+            std::optional<std::size_t> Read(std::span<std::uint8_t>) override {
+                ++asked_;
+                return 0;  // as if empty: a list that is read would be "empty"
+            }
+            std::optional<std::uint64_t> Size() override { return kMaxListFileSize + 1; }
+
+          private:
+            int& asked_;
+        };
+    };
+    Huge content;
+    VulnerableLists lists;
+    const ListLoadReport report = LoadListFile(lists, content, u"C:\\lists\\huge.csv");
+    EXPECT_EQ(report.error, u"the file is larger than 256 MiB");
+    EXPECT_EQ(content.asked, 0);
+    EXPECT_EQ(lists.Count(), 0u);
+}
+
+// A list cut short is loaded as far as it goes, and the message says so: the file, where it
+// ends, how many entries are used.
+TEST(LoadListFileTest, ACutListIsLoadedAndItsMessageSaysWhereItEnds) {
+    testing::FakeInventory inventory;
+    const Text path = u"C:\\lists\\cut.csv";
+    inventory.files[path].content = OneEntryList() + "id-8,malicious,,,\"0123";
+    VulnerableLists lists;
+    const ListLoadReport report = LoadListFile(lists, inventory.content, path);
+    EXPECT_EQ(report.error, u"");
+    EXPECT_EQ(report.cutAt, u"inside a quoted cell opened on line 3, column 18");
+    EXPECT_EQ(report.entries, 1u);
+    EXPECT_EQ(lists.Count(), 1u);
+    EXPECT_TRUE(lists.AnyUnread());
+    EXPECT_EQ(
+        ListLoadFailureText(report),
+        u"The vulnerable driver list \"C:\\lists\\cut.csv\" is cut short: it ends inside a "
+        u"quoted cell opened on line 3, column 18. Only what comes before that is used (1 entry).");
+}
+
 TEST(FindingsOfTest, NameAndVersionMatchOnlyWithTheIdentity) {
     VulnerableLists lists;
     ASSERT_TRUE(lists.Load(testing::ReadListFixture("sipolicy.xml"), u"policy.xml").error.empty());
     DriverRow row;
     FileFacts facts;
     EXPECT_TRUE(FindingsOf(row, facts, lists).vulnerable.empty());
-    facts.originalFilename = u"OLDIO.SYS";
-    facts.fileVersion = u"2.4.0.0 (fixture)";
+    facts.identity.originalFilename = u"OLDIO.SYS";
+    facts.identity.fileVersion = 0x0002000400000000;  // 2.4.0.0
     const RowFindings findings = FindingsOf(row, facts, lists);
     ASSERT_FALSE(findings.vulnerable.empty());
     EXPECT_EQ(findings.vulnerable[0].by, MatchedBy::kNameAndVersion);

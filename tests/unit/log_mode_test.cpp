@@ -209,12 +209,13 @@ TEST(ExitFlagsTest, LogModeAloneSetsNoListFlag) {
 }
 
 // Actions for the lists and the exports too, written down in order. Lists whose names are in
-// `unreadableLists` fail to load, exports to names in `unwritable` fail; `vulnerable` tells
-// whether the scanned rows match a list once they are completed. As the window's list does, the
-// rows of every scan that read its table stay in the list (a failed scan adds none and removes
-// none), and only rows that were completed can match.
+// `unreadableLists` fail to load, those in `cutLists` load cut short, exports to names in
+// `unwritable` fail; `vulnerable` tells whether the scanned rows match a list once they are
+// completed. As the window's list does, the rows of every scan that read its table stay in the
+// list (a failed scan adds none and removes none), and only rows that were completed can match.
 struct FullRecorder : Recorder {
     std::vector<std::string> unreadableLists;
+    std::vector<std::string> cutLists;
     std::vector<Text> besideProgram;
     bool vulnerable = false;
     int rowsScanned = 0;    // rounds whose rows are in the list
@@ -242,8 +243,12 @@ struct FullRecorder : Recorder {
         a.loadList = [this](const Text& name, bool unattended) {
             const std::string file = TextToUtf8(name);
             actions.push_back(std::string(unattended ? "load quietly " : "load ") + file);
-            return std::find(unreadableLists.begin(), unreadableLists.end(), file) ==
-                   unreadableLists.end();
+            const auto holds = [&file](const std::vector<std::string>& names) {
+                return std::find(names.begin(), names.end(), file) != names.end();
+            };
+            return holds(unreadableLists) ? ListLoadResult::kUnread
+                   : holds(cutLists)      ? ListLoadResult::kCutShort
+                                          : ListLoadResult::kLoaded;
         };
         a.completeRows = [this] { actions.push_back("complete"); };
         a.writeExport = [this](ExportKind kind, const Text& name) {
@@ -256,6 +261,40 @@ struct FullRecorder : Recorder {
         return a;
     }
 };
+
+// A list cut short is used as far as it goes, so the rows are completed and matched against it,
+// and it is still a list not read: flag 8, beside flag 4 when a row matched. Interactively it
+// sets nothing.
+TEST(ExitFlagsTest, ACutListIsUsedAndStillCountsAsUnread) {
+    struct Case {
+        const char* name;
+        std::vector<Text> args;
+        bool vulnerable;
+        std::vector<std::string> actions;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"cut_and_matched",
+         {u"-vulnlist", u"cut.csv", u"-log", u"r.log"},
+         true,
+         {"load quietly cut.csv", "scan", "write r.log", "pause 1000", "close", "complete"},
+         12},
+        {"cut_and_nothing_matched",
+         {u"-vulnlist", u"cut.csv", u"-csv", u"o.csv"},
+         false,
+         {"load quietly cut.csv", "scan", "complete", "csv o.csv", "pause 1000", "close"},
+         8},
+        {"interactive", {u"-vulnlist", u"cut.csv"}, true, {"load cut.csv"}, 0},
+    };
+    for (const Case& c : cases) {
+        FullRecorder recorder;
+        recorder.cutLists = {"cut.csv"};
+        recorder.vulnerable = c.vulnerable;
+        const LogModeOutcome outcome = RunLogMode(recorder.Over(c.args));
+        EXPECT_EQ(recorder.actions, c.actions) << c.name;
+        EXPECT_EQ(outcome.ExitCode(), c.exitCode) << c.name;
+    }
+}
 
 struct FullCase {
     const char* name;

@@ -351,6 +351,62 @@ TEST(VersionInfoTest, ValuesOutsideTheBufferAreEmpty) {
     }
 }
 
+// The fixed file information's binary version, read from the version data once with the four
+// names; a structure without its signature, cut short by the end of the data or not there at all
+// is no version.
+TEST(VersionIdentityTest, BinaryVersionOfTheFixedFileInformation) {
+    const auto fixed = [](std::uint32_t signature, std::uint32_t ms, std::uint32_t ls) {
+        std::vector<std::uint8_t> out;
+        for (const std::uint32_t value : {signature, 0x00010000u, ms, ls, 0x00020005u, 0u, 0x3Fu,
+                                          0u, 0x40004u, 3u, 7u, 0u, 0u}) {
+            for (int shift = 0; shift < 32; shift += 8)
+                out.push_back(static_cast<std::uint8_t>(value >> shift));
+        }
+        return out;
+    };
+    const auto apiWith = [](const std::vector<std::uint8_t>& fixedInfo, std::size_t cut) {
+        RecordingVersionApi api = TenValues();
+        Block block;
+        for (const std::uint8_t byte : api.data)
+            block.AddBytes({byte});
+        const std::size_t at = block.Bytes().size();
+        for (std::size_t i = 0; i + cut < fixedInfo.size(); ++i)
+            block.AddBytes({fixedInfo[i]});
+        api.data = block.Bytes();
+        api.valueOffsets[u"\\"] = at;
+        return api;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> fixedInfo;
+        std::size_t cut;
+        std::optional<std::uint64_t> version;
+    };
+    const Case cases[] = {
+        {"whole", fixed(0xFEEF04BD, 0x00020005, 0x0000000C), 0, 0x000200050000000C},
+        {"all_parts_at_their_top", fixed(0xFEEF04BD, 0xFFFFFFFF, 0xFFFFFFFE), 0,
+         0xFFFFFFFFFFFFFFFE},
+        {"wrong_signature", fixed(0xFEEF04BE, 0x00020005, 0x0000000C), 0, std::nullopt},
+        {"cut_by_the_end_of_the_data", fixed(0xFEEF04BD, 0x00020005, 0x0000000C), 1, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        RecordingVersionApi api = apiWith(c.fixedInfo, c.cut);
+        const VersionIdentity identity = ReadVersionIdentity(api, kFile);
+        EXPECT_EQ(identity.fileVersion, c.version) << c.name;
+        EXPECT_EQ(identity.originalFilename, u"OriginalFileName=v") << c.name;
+        EXPECT_EQ(identity.internalName, u"InternalName=v") << c.name;
+        EXPECT_EQ(identity.fileDescription, u"FileDescription=v") << c.name;
+        EXPECT_EQ(identity.productName, u"ProductName=v") << c.name;
+        EXPECT_EQ(api.readHandles.size(), 1u) << c.name;
+    }
+    RecordingVersionApi none = TenValues();  // no "\\" value at all
+    EXPECT_EQ(ReadVersionIdentity(none, kFile).fileVersion, std::nullopt);
+    EXPECT_EQ(ReadVersionIdentity(none, u""), VersionIdentity{});
+    RecordingVersionApi failing = apiWith(fixed(0xFEEF04BD, 1, 2), 0);
+    failing.failingReads = {1};
+    EXPECT_EQ(ReadVersionIdentity(failing, kFile), VersionIdentity{});
+}
+
 // The platform's answers are pointers; only those inside the block give bytes.
 TEST(VersionInfoTest, BytesFromIsTheRestOfTheBlockOrNothing) {
     const std::uint8_t data[] = {1, 2, 3, 4, 5, 6};

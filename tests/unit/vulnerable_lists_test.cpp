@@ -178,7 +178,6 @@ TEST(LolDriversCsvTest, RowsAndValuesTable) {
         {"one_cell_too_many", "x1,c," + md5 + ",,,,,a.sys,extra\r\nx2,c,,,,,,\r\n", {"x2"}, 1, 0},
         {"one_cell_short", "x1,c," + md5 + ",,,,\r\nx2,c,,,,,,\r\n", {"x2"}, 1, 0},
         {"text_after_closing_quote", "\"x1\"junk,c,,,,,,\r\nx2,c,,,,,,\r\n", {"x2"}, 1, 0},
-        {"quote_never_closed", "x2,c,,,,,,\r\n\"x1,c,,,,,,\r\nx3,c,,,,,,\r\n", {"x2"}, 1, 0},
         {"empty_id",
          "\"\",c," + md5 + ",,,,,\r\n  ,c,,,,,,\r\n\"\x01\t\",c,,,,,,\r\nx2,c,,,,,,\r\n",
          {"x2"},
@@ -204,6 +203,59 @@ TEST(LolDriversCsvTest, RowsAndValuesTable) {
         EXPECT_EQ(read.skippedRows, c.skipped) << c.name;
         EXPECT_EQ(read.ignoredHashes, c.ignored) << c.name;
         EXPECT_EQ(read.rows, c.keptIds.size() + c.skipped) << c.name;
+    }
+}
+
+// A quote that is never closed runs to the end of the data: the list was cut short there. The rows
+// before the one it opens are read; that one is no row; the list says where it ends.
+TEST(LolDriversCsvTest, AListEndingInsideAQuotedCellWasCutShort) {
+    const std::string md5 = std::string(kMd5A);
+    struct Case {
+        const char* name;
+        std::string rows;
+        std::vector<std::string> keptIds;
+        std::size_t skipped;
+        std::u16string_view cutAt;
+    };
+    const Case cases[] = {
+        {"cut_in_the_first_cell",
+         "x1,c,,,,,,\r\nx2,c,,,,,,\r\n\"x3",
+         {"x1", "x2"},
+         0,
+         u"inside a quoted cell opened on line 4, column 1"},
+        {"cut_in_a_hash_cell",
+         "x1,c,,,,,,\r\nx2,c,\"" + md5.substr(0, 10),
+         {"x1"},
+         0,
+         u"inside a quoted cell opened on line 3, column 6"},
+        {"cut_in_a_cell_over_lines",
+         "x1,c,,,,,,\nx2,\"a\nb\nc",
+         {"x1"},
+         0,
+         u"inside a quoted cell opened on line 3, column 4"},
+        {"stray_quote_runs_to_the_end",
+         "x2,c,,,,,,\r\n\"x1,c,,,,,,\r\nx3,c,,,,,,\r\n",
+         {"x2"},
+         0,
+         u"inside a quoted cell opened on line 3, column 1"},
+        {"a_skipped_row_before_the_cut",
+         "x1,c,,\r\nx2,c,,,,,,\r\nx3,\"",
+         {"x2"},
+         1,
+         u"inside a quoted cell opened on line 4, column 4"},
+        {"closed_quote_at_the_very_end_is_whole", "x1,c,,,,,,\"x\"", {"x1"}, 0, u""},
+        {"no_line_end_after_the_last_row_is_whole", "x1,c,,,,,,", {"x1"}, 0, u""},
+    };
+    for (const Case& c : cases) {
+        const LolDriversRead read = ReadLolDriversCsv(BytesOf(std::string(kShortHeader) + c.rows));
+        EXPECT_EQ(read.error, u"") << c.name;
+        std::vector<std::string> ids;
+        for (const LolDriversEntry& entry : read.entries)
+            ids.push_back(TextToUtf8(entry.id));
+        EXPECT_EQ(ids, c.keptIds) << c.name;
+        EXPECT_EQ(read.skippedRows, c.skipped) << c.name;
+        EXPECT_EQ(read.rows, c.keptIds.size() + c.skipped) << c.name;
+        EXPECT_EQ(read.cutAt, c.cutAt) << c.name;
     }
 }
 
@@ -281,41 +333,46 @@ TEST(FileVersionTest, LeadingNumbersOfTheVersionString) {
 
 // ---- The policy ----
 
+constexpr FileVersionNumber kHighest{{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}};
+
+// An image-hash rule, its algorithm by the hash's length.
+BlockRule HashRule(TextView id, std::string_view hash) {
+    BlockRule rule;
+    rule.id = Text(id);
+    rule.kind = BlockRule::Kind::kImageHash;
+    rule.algorithm = hash.size() == 64 ? HashAlgorithm::kSha256 : HashAlgorithm::kSha1;
+    rule.hash = std::string(hash);
+    return rule;
+}
+
+BlockRule NameRule(TextView id, TextView name, FileVersionNumber lowest, FileVersionNumber highest,
+                   RuleNameAttribute attribute = RuleNameAttribute::kOriginalFilename) {
+    BlockRule rule;
+    rule.id = Text(id);
+    rule.kind = BlockRule::Kind::kNameAndVersion;
+    rule.nameAttribute = attribute;
+    rule.name = Text(name);
+    rule.lowestVersion = lowest;
+    rule.highestVersion = highest;
+    return rule;
+}
+
 TEST(SiPolicyTest, ReadsTheDenyRulesOfTheFixture) {
     const SiPolicyRead read = ReadSiPolicy(ReadListFixture("sipolicy.xml"));
     ASSERT_EQ(read.error, u"");
-    using K = BlockRule::Kind;
     const std::vector<BlockRule> expected = {
-        {u"ID_DENY_FIXPAGES_SHA1",
-         K::kImageHash,
-         HashAlgorithm::kSha1,
-         "90398501f9112c99d76186d35f650a7868ec939b",
-         u"",
-         {}},
-        {u"ID_DENY_FIXPAGES_SHA1_PAGE",
-         K::kImageHash,
-         HashAlgorithm::kSha1,
-         "2cfe00b4d3f74b2026682d923b3c3c001df2b017",
-         u"",
-         {}},
-        {u"ID_DENY_FIXVULN_SHA256",
-         K::kImageHash,
-         HashAlgorithm::kSha256,
-         std::string(kImageSha256A),
-         u"",
-         {}},
-        {u"ID_DENY_FIXNEW_SHA256",
-         K::kImageHash,
-         HashAlgorithm::kSha256,
-         "fa456270edaaaa4988e0258c3fb294dfbbbccfade2fb69bb1dd0ea1f4da3cd9f",
-         u"",
-         {}},
-        {u"ID_DENY_OLDIO", K::kNameAndVersion, HashAlgorithm::kSha1, "", u"OldIo.sys",
-         FileVersionNumber{{2, 5, 0, 11}}},
+        HashRule(u"ID_DENY_FIXPAGES_SHA1", "90398501f9112c99d76186d35f650a7868ec939b"),
+        HashRule(u"ID_DENY_FIXPAGES_SHA1_PAGE", "2cfe00b4d3f74b2026682d923b3c3c001df2b017"),
+        HashRule(u"ID_DENY_FIXVULN_SHA256", kImageSha256A),
+        HashRule(u"ID_DENY_FIXNEW_SHA256",
+                 "fa456270edaaaa4988e0258c3fb294dfbbbccfade2fb69bb1dd0ea1f4da3cd9f"),
+        NameRule(u"ID_DENY_OLDIO", u"OldIo.sys", {}, {{2, 5, 0, 11}}),
+        NameRule(u"ID_DENY_KD", u"kd.exe", {}, kHighest),
     };
     EXPECT_EQ(read.rules, expected);
-    EXPECT_EQ(read.ignoredDenyRules, 2u);    // a short hash, a version without a maximum
+    EXPECT_EQ(read.ignoredDenyRules, 1u);    // a short hash
     EXPECT_EQ(read.ignoredFileAttribs, 2u);  // both apply only with their signer
+    EXPECT_EQ(read.cutAt, u"");
 }
 
 // The policy as Windows tools often save it: UTF-16 of either byte order with its mark, the
@@ -337,27 +394,73 @@ TEST(SiPolicyTest, Utf16CopiesReadTheSame) {
 }
 
 TEST(SiPolicyTest, DenyRuleFormsTable) {
+    using A = RuleNameAttribute;
     struct Case {
         const char* name;
         std::string rule;
-        bool kept;
+        std::optional<BlockRule> kept;
     };
     const std::string sha1(40, 'A');
+    const FileVersionNumber v1{{1, 0, 0, 0}};
+    const FileVersionNumber v2{{2, 0, 3, 4}};
     const Case cases[] = {
-        {"sha1_hash", "<Deny ID=\"i\" Hash=\"" + sha1 + "\"/>", true},
-        {"sha256_hash", "<Deny ID=\"i\" Hash=\"" + std::string(64, 'b') + "\"/>", true},
-        {"md5_length_hash", "<Deny ID=\"i\" Hash=\"" + std::string(32, 'c') + "\"/>", false},
-        {"non_hex_hash", "<Deny ID=\"i\" Hash=\"" + std::string(39, 'A') + "G\"/>", false},
-        {"no_id", "<Deny Hash=\"" + sha1 + "\"/>", false},
-        {"blank_id", "<Deny ID=\" \" Hash=\"" + sha1 + "\"/>", false},
-        {"name_and_maximum", "<Deny ID=\"i\" FileName=\"a.sys\" MaximumFileVersion=\"1.0\"/>",
-         true},
-        {"name_only", "<Deny ID=\"i\" FileName=\"a.sys\"/>", false},
-        {"maximum_only", "<Deny ID=\"i\" MaximumFileVersion=\"1.0\"/>", false},
-        {"bad_maximum", "<Deny ID=\"i\" FileName=\"a.sys\" MaximumFileVersion=\"x\"/>", false},
+        {"sha1_hash", "<Deny ID=\"i\" Hash=\"" + sha1 + "\"/>",
+         HashRule(u"i", std::string(40, 'a'))},
+        {"sha256_hash", "<Deny ID=\"i\" Hash=\"" + std::string(64, 'b') + "\"/>",
+         HashRule(u"i", std::string(64, 'b'))},
+        {"md5_length_hash", "<Deny ID=\"i\" Hash=\"" + std::string(32, 'c') + "\"/>", {}},
+        {"non_hex_hash", "<Deny ID=\"i\" Hash=\"" + std::string(39, 'A') + "G\"/>", {}},
+        {"no_id", "<Deny Hash=\"" + sha1 + "\"/>", {}},
+        {"blank_id", "<Deny ID=\" \" Hash=\"" + sha1 + "\"/>", {}},
+        // In a Deny rule a maximum alone blocks that version and every one above it, a minimum
+        // alone that version and every one below it, and both the versions between them.
+        {"maximum_alone_blocks_it_and_above",
+         "<Deny ID=\"i\" FileName=\"a.sys\" MaximumFileVersion=\"1.0\"/>",
+         NameRule(u"i", u"a.sys", v1, kHighest)},
+        {"minimum_alone_blocks_it_and_below",
+         "<Deny ID=\"i\" FileName=\"a.sys\" MinimumFileVersion=\"1.0\"/>",
+         NameRule(u"i", u"a.sys", {}, v1)},
+        {"minimum_and_maximum_block_between",
+         "<Deny ID=\"i\" FriendlyName=\"f\" FileName=\" a.sys \" MinimumFileVersion=\"1.0\" "
+         "MaximumFileVersion=\"2.0.3.4\"/>",
+         NameRule(u"i", u"a.sys", v1, v2)},
+        {"every_version",
+         "<Deny ID=\"i\" FileName=\"kd.exe\" MinimumFileVersion=\"65535.65535.65535.65535\"/>",
+         NameRule(u"i", u"kd.exe", {}, kHighest)},
+        {"one_version",
+         "<Deny ID=\"i\" FileName=\"a.sys\" MinimumFileVersion=\"1.0\" "
+         "MaximumFileVersion=\"1.0\"/>",
+         NameRule(u"i", u"a.sys", v1, v1)},
+        {"minimum_above_maximum_blocks_nothing",
+         "<Deny ID=\"i\" FileName=\"a.sys\" MinimumFileVersion=\"2.0\" "
+         "MaximumFileVersion=\"1.0\"/>",
+         {}},
+        {"internal_name", "<Deny ID=\"i\" InternalName=\"in\" MinimumFileVersion=\"1.0\"/>",
+         NameRule(u"i", u"in", {}, v1, A::kInternalName)},
+        {"file_description", "<Deny ID=\"i\" FileDescription=\"d\" MaximumFileVersion=\"1.0\"/>",
+         NameRule(u"i", u"d", v1, kHighest, A::kFileDescription)},
+        {"product_name", "<Deny ID=\"i\" ProductName=\"P\" MinimumFileVersion=\"1.0\"/>",
+         NameRule(u"i", u"P", {}, v1, A::kProductName)},
+        {"package_family_name",
+         "<Deny ID=\"i\" PackageFamilyName=\"p_1\" MinimumFileVersion=\"1.0\"/>",
+         {}},
+        {"file_path", "<Deny ID=\"i\" FilePath=\"C:\\a.sys\" MinimumFileVersion=\"1.0\"/>", {}},
+        {"name_only", "<Deny ID=\"i\" FileName=\"a.sys\"/>", {}},
+        {"blank_name", "<Deny ID=\"i\" FileName=\" \" MinimumFileVersion=\"1.0\"/>", {}},
+        {"maximum_only", "<Deny ID=\"i\" MaximumFileVersion=\"1.0\"/>", {}},
+        {"bad_maximum", "<Deny ID=\"i\" FileName=\"a.sys\" MaximumFileVersion=\"x\"/>", {}},
+        {"bad_minimum",
+         "<Deny ID=\"i\" FileName=\"a.sys\" MinimumFileVersion=\"x\" MaximumFileVersion=\"1.0\"/>",
+         {}},
         {"narrowed_by_product",
-         "<Deny ID=\"i\" FileName=\"a.sys\" ProductName=\"P\" MaximumFileVersion=\"1.0\"/>", false},
-        {"prefixed_element", "<si:Deny ID=\"i\" Hash=\"" + sha1 + "\"/>", true},
+         "<Deny ID=\"i\" FileName=\"a.sys\" ProductName=\"P\" MaximumFileVersion=\"1.0\"/>",
+         {}},
+        {"narrowed_by_package_version",
+         "<Deny ID=\"i\" FileName=\"a.sys\" PackageVersion=\"1.0.0.0\" "
+         "MaximumFileVersion=\"1.0\"/>",
+         {}},
+        {"prefixed_element", "<si:Deny ID=\"i\" Hash=\"" + sha1 + "\"/>",
+         HashRule(u"i", std::string(40, 'a'))},
     };
     for (const Case& c : cases) {
         const std::string policy =
@@ -365,9 +468,76 @@ TEST(SiPolicyTest, DenyRuleFormsTable) {
             "</si:FileRules></si:SiPolicy>";
         const SiPolicyRead read = ReadSiPolicy(BytesOf(policy));
         EXPECT_EQ(read.error, u"") << c.name;
-        EXPECT_EQ(read.rules.size(), c.kept ? 1u : 0u) << c.name;
+        if (c.kept) {
+            EXPECT_EQ(read.rules, std::vector<BlockRule>{*c.kept}) << c.name;
+        } else {
+            EXPECT_TRUE(read.rules.empty()) << c.name;
+        }
         EXPECT_EQ(read.ignoredDenyRules, c.kept ? 0u : 1u) << c.name;
     }
+}
+
+// A policy that ends inside its document element was cut short: the Deny rules read whole before
+// the end are kept, the one the cut falls in is not, and the policy says where it ends.
+TEST(SiPolicyTest, APolicyEndingInsideAnElementWasCutShort) {
+    const Bytes fixture = ReadListFixture("sipolicy.xml");
+    const SiPolicyRead whole = ReadSiPolicy(fixture);
+    ASSERT_EQ(whole.rules.size(), 6u);
+    const std::string text(fixture.begin(), fixture.end());
+    const auto upTo = [&text](std::string_view mark, std::ptrdiff_t more) {
+        const std::size_t at = text.find(mark);
+        EXPECT_NE(at, std::string::npos) << mark;
+        return BytesOf(text.substr(
+            0, at + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(mark.size()) + more)));
+    };
+    const auto lineOf = [&text](std::string_view mark) {
+        return std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(text.find(mark)),
+                          '\n') +
+               1;
+    };
+    const auto at = [&](std::string_view element, std::string_view mark, int column) {
+        return u"inside <" + AsciiText(element) + u"> opened on line " +
+               DecimalText(static_cast<std::uint64_t>(lineOf(mark))) + u", column " +
+               DecimalText(static_cast<std::uint64_t>(column));
+    };
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::size_t rules;  // the first ones of the whole policy
+        Text cutAt;
+    };
+    const Case cases[] = {
+        // Cut inside the hash of the third rule: a shorter hash would be a rule of its own.
+        {"in_an_attribute_value", upTo("Hash='C478886193", 0), 2,
+         at("Deny", "Hash='C478886193", 5)},
+        {"in_a_start_tag", upTo("<Deny ID=\"ID_DENY_OLDIO\"", 0), 4,
+         at("Deny", "<Deny ID=\"ID_DENY_OLDIO\"", 5)},
+        {"right_after_a_rule", upTo("FileName=\"OldIo.sys\" MinimumFileVersion=\"2.5.0.11\" />", 0),
+         5, at("FileRules", "<FileRules>", 3)},
+        {"in_a_comment", upTo("<!-- Every version", -5), 5, at("FileRules", "<FileRules>", 3)},
+        {"after_the_file_rules", upTo("</FileRules>", 0), 6, at("SiPolicy", "<SiPolicy", 1)},
+        {"in_the_end_tag", upTo("</SiPolicy", 0), 6, at("SiPolicy", "<SiPolicy", 1)},
+        {"utf16_in_a_character",
+         [&] {
+             Bytes b = ToUtf16(upTo("<Deny ID=\"ID_DENY_OLDIO\"", 0), false, true);
+             b.pop_back();
+             return b;
+         }(),
+         4, at("Deny", "<Deny ID=\"ID_DENY_OLDIO\"", 5)},
+    };
+    for (const Case& c : cases) {
+        const SiPolicyRead read = ReadSiPolicy(c.bytes);
+        EXPECT_EQ(read.error, u"") << c.name;
+        EXPECT_EQ(read.cutAt, c.cutAt) << c.name << ": " << TextToUtf8(read.cutAt);
+        EXPECT_EQ(read.rules, std::vector<BlockRule>(
+                                  whole.rules.begin(),
+                                  whole.rules.begin() + static_cast<std::ptrdiff_t>(c.rules)))
+            << c.name;
+    }
+    // Cut before the document element's start tag is whole: no policy at all.
+    const SiPolicyRead none = ReadSiPolicy(BytesOf("<?xml version=\"1.0\"?>\n<SiPol"));
+    EXPECT_NE(none.error, u"");
+    EXPECT_EQ(none.cutAt, u"");
 }
 
 TEST(SiPolicyTest, NoPolicyGivesAReason) {
@@ -404,6 +574,19 @@ FileIdentity Identity(
     FileIdentity identity;
     for (const auto& [member, value] : set)
         identity.*member = T(value);
+    return identity;
+}
+
+// A file by its version resource: OriginalFilename and the binary file version a.b.c.d.
+FileIdentity Named(std::string_view name, std::optional<FileVersionNumber> version) {
+    FileIdentity identity;
+    identity.version.originalFilename = T(name);
+    if (version) {
+        std::uint64_t packed = 0;
+        for (const std::uint16_t part : version->parts)
+            packed = packed << 16 | part;
+        identity.version.fileVersion = packed;
+    }
     return identity;
 }
 
@@ -473,7 +656,7 @@ TEST(VulnerableListsTest, FilesAgainstTheLolDriversFixture) {
          Identity({{&M::md5, "  " + std::string(kMd5A) + " "}}),
          {{kIdA, By::kFileHash, Alg::kMd5}}},
         {"nothing_known", FileIdentity{}, {}},
-        {"name_alone_is_nothing", Identity({{&M::originalFilename, "fixvuln.sys"}}), {}},
+        {"name_alone_is_nothing", Named("fixvuln.sys", FileVersionNumber{{1, 0, 0, 0}}), {}},
     };
     for (const Case& c : cases) {
         const std::vector<VulnerableMatch> matches = lists.Match(c.file);
@@ -491,12 +674,13 @@ TEST(VulnerableListsTest, FilesAgainstThePolicyFixture) {
     const ListLoadReport report = lists.Load(ReadListFixture("sipolicy.xml"), u"SiPolicy.xml");
     EXPECT_EQ(report.format, ListFormat::kSiPolicy);
     EXPECT_EQ(report.error, u"");
-    EXPECT_EQ(report.entries, 5u);
-    EXPECT_EQ(report.ignoredValues, 2u);
+    EXPECT_EQ(report.entries, 6u);
+    EXPECT_EQ(report.ignoredValues, 1u);
     EXPECT_EQ(report.ignoredFileAttribs, 2u);
 
-    const auto named = [](std::string_view name, std::string_view version) {
-        return Identity({{&M::originalFilename, name}, {&M::fileVersion, version}});
+    using V = FileVersionNumber;
+    const auto named = [](std::string_view name, std::optional<V> version) {
+        return Named(name, version);
     };
     struct Case {
         const char* name;
@@ -518,21 +702,27 @@ TEST(VulnerableListsTest, FilesAgainstThePolicyFixture) {
          {{"ID_DENY_FIXPAGES_SHA1_PAGE", By::kImageHash, Alg::kSha1}}},
         {"sha1_rule_against_the_sha256_member", Identity({{&M::imageSha256, kImageSha1G}}), {}},
         {"name_and_the_version_itself",
-         named("oldio.SYS", "2.5.0.11 (fixture build)"),
+         named("oldio.SYS", V{{2, 5, 0, 11}}),
          {{"ID_DENY_OLDIO", By::kNameAndVersion, Alg::kNone}}},
         {"name_and_an_older_version",
-         named("OldIo.sys", "2.4"),
+         named(" OldIo.sys ", V{{2, 4, 0, 0}}),
          {{"ID_DENY_OLDIO", By::kNameAndVersion, Alg::kNone}}},
-        {"older_version_in_the_old_style",
-         named("OLDIO.SYS", "1, 9, 0, 0"),
+        {"the_lowest_version",
+         named("OLDIO.SYS", V{}),
          {{"ID_DENY_OLDIO", By::kNameAndVersion, Alg::kNone}}},
-        {"a_newer_version", named("OldIo.sys", "2.5.0.12"), {}},
-        {"no_version", named("OldIo.sys", ""), {}},
-        {"an_unreadable_version", named("OldIo.sys", "beta"), {}},
-        {"another_name", named("OldIo.sys.mui", "1.0"), {}},
-        {"no_name", named("", "1.0"), {}},
-        {"file_attrib_names_alone_never_match", named("signedio.sys", "1.0"), {}},
-        {"version_without_maximum_never_matches", named("kd.exe", "1.0"), {}},
+        {"a_newer_version", named("OldIo.sys", V{{2, 5, 0, 12}}), {}},
+        {"a_newer_minor_version", named("OldIo.sys", V{{2, 6, 0, 0}}), {}},
+        {"no_binary_version", named("OldIo.sys", std::nullopt), {}},
+        {"another_name", named("OldIo.sys.mui", V{{1, 0, 0, 0}}), {}},
+        {"no_name", named("", V{{1, 0, 0, 0}}), {}},
+        {"file_attrib_names_alone_never_match", named("signedio.sys", V{{1, 0, 0, 0}}), {}},
+        {"every_version_of_kd",
+         named("KD.EXE", V{{65535, 65535, 65535, 65535}}),
+         {{"ID_DENY_KD", By::kNameAndVersion, Alg::kNone}}},
+        {"the_lowest_version_of_kd",
+         named("kd.exe", V{}),
+         {{"ID_DENY_KD", By::kNameAndVersion, Alg::kNone}}},
+        {"kd_without_a_binary_version", named("kd.exe", std::nullopt), {}},
     };
     for (const Case& c : cases) {
         const std::vector<VulnerableMatch> matches = lists.Match(c.file);
@@ -549,16 +739,17 @@ TEST(VulnerableListsTest, FilesAgainstThePolicyFixture) {
 TEST(VulnerableListsTest, SeveralListsAndOneThatCannotBeRead) {
     VulnerableLists lists;
     lists.Load(ReadListFixture("drivers.csv"), u"lol.csv");
-    const ListLoadReport broken = lists.Load(BytesOf("<SiPolicy>"), u"broken.xml");
+    const ListLoadReport broken =
+        lists.Load(BytesOf("<SiPolicy><FileRules></SiPolicy>"), u"broken.xml");
     const Bytes policy16 = ToUtf16(ReadListFixture("sipolicy.xml"), false, true);
     lists.Load(policy16, u"policy16.xml");
     EXPECT_EQ(broken.format, ListFormat::kSiPolicy);
-    EXPECT_EQ(broken.error, u"not an XML document: element <SiPolicy> is not closed (line 1)");
+    EXPECT_EQ(broken.error, u"not an XML document: </SiPolicy> closes <FileRules> (line 1)");
     EXPECT_TRUE(lists.AnyUnread());
     ASSERT_EQ(lists.Reports().size(), 3u);
     EXPECT_EQ(lists.Reports()[1].source, u"broken.xml");
     EXPECT_EQ(lists.Reports()[2].format, ListFormat::kSiPolicy);
-    EXPECT_EQ(lists.Reports()[2].entries, 5u);
+    EXPECT_EQ(lists.Reports()[2].entries, 6u);
 
     const std::vector<VulnerableMatch> matches =
         lists.Match(Identity({{&M::imageSha256, kImageSha256A}, {&M::md5, kMd5A}}));
@@ -582,7 +773,7 @@ TEST(VulnerableListsTest, ListsThatAreUnusableAsAWhole) {
         std::u16string_view error;
     };
     const Case cases[] = {
-        {"every_row_malformed", std::string(kShortHeader) + "x1,c\r\n\"x2,c,,,,,,\r\n",
+        {"every_row_malformed", std::string(kShortHeader) + "x1,c\r\n\"x2\"junk,c,,,,,,\r\n",
          u"not one row of the list could be read (2 malformed)"},
         {"not_a_list", "hello\r\n", u"not a LOLDrivers list"},
         {"empty", "", u"the list is empty"},
@@ -600,6 +791,131 @@ TEST(VulnerableListsTest, ListsThatAreUnusableAsAWhole) {
     EXPECT_EQ(empty.Load(BytesOf("<SiPolicy/>"), u"b").error, u"");
     EXPECT_FALSE(empty.AnyUnread());
     EXPECT_TRUE(empty.Match(Identity({{&M::md5, kMd5A}})).empty());
+}
+
+// Which versions a Deny rule by name blocks, as Microsoft describes file rules in Deny rules: a
+// maximum alone blocks it and above, a minimum alone it and below, both the range between.
+TEST(VulnerableListsTest, NameRuleVersionsAsDenyRulesReadThem) {
+    using V = FileVersionNumber;
+    struct Case {
+        const char* versions;  // the rule's attributes
+        V file;
+        bool blocked;
+    };
+    const Case cases[] = {
+        {"MaximumFileVersion=\"2.5.0.11\"", V{{2, 5, 0, 11}}, true},
+        {"MaximumFileVersion=\"2.5.0.11\"", V{{2, 5, 0, 12}}, true},
+        {"MaximumFileVersion=\"2.5.0.11\"", V{{65535, 0, 0, 0}}, true},
+        {"MaximumFileVersion=\"2.5.0.11\"", V{{2, 5, 0, 10}}, false},
+        {"MaximumFileVersion=\"2.5.0.11\"", V{{1, 65535, 65535, 65535}}, false},
+        {"MinimumFileVersion=\"2.5.0.11\"", V{{2, 5, 0, 11}}, true},
+        {"MinimumFileVersion=\"2.5.0.11\"", V{{0, 0, 0, 0}}, true},
+        {"MinimumFileVersion=\"2.5.0.11\"", V{{2, 5, 0, 12}}, false},
+        {"MinimumFileVersion=\"2.5.0.11\"", V{{2, 5, 1, 0}}, false},
+        {"MinimumFileVersion=\"65535.65535.65535.65535\"", V{{65535, 65535, 65535, 65535}}, true},
+        {"MinimumFileVersion=\"65535.65535.65535.65535\"", V{{0, 0, 0, 1}}, true},
+        {"MinimumFileVersion=\"1.0\" MaximumFileVersion=\"2.0\"", V{{1, 0, 0, 0}}, true},
+        {"MinimumFileVersion=\"1.0\" MaximumFileVersion=\"2.0\"", V{{1, 9, 9, 9}}, true},
+        {"MinimumFileVersion=\"1.0\" MaximumFileVersion=\"2.0\"", V{{2, 0, 0, 0}}, true},
+        {"MinimumFileVersion=\"1.0\" MaximumFileVersion=\"2.0\"", V{{0, 9, 0, 0}}, false},
+        {"MinimumFileVersion=\"1.0\" MaximumFileVersion=\"2.0\"", V{{2, 0, 0, 1}}, false},
+    };
+    for (const Case& c : cases) {
+        VulnerableLists lists;
+        const std::string policy =
+            std::string("<SiPolicy><FileRules><Deny ID=\"R\" FileName=\"a.sys\" ") + c.versions +
+            "/></FileRules></SiPolicy>";
+        ASSERT_EQ(lists.Load(BytesOf(policy), u"p.xml").entries, 1u) << c.versions;
+        const std::string trace =
+            std::string(c.versions) + " file " + std::to_string(c.file.parts[0]) + "." +
+            std::to_string(c.file.parts[1]) + "." + std::to_string(c.file.parts[2]) + "." +
+            std::to_string(c.file.parts[3]);
+        EXPECT_EQ(lists.Match(Named("A.SYS", c.file)).size(), c.blocked ? 1u : 0u) << trace;
+    }
+}
+
+// A rule made at another file-name level names the file by that version-resource string, and
+// by no other.
+TEST(VulnerableListsTest, NameRulesCompareTheStringTheyName) {
+    VulnerableLists lists;
+    ASSERT_EQ(
+        lists
+            .Load(BytesOf("<SiPolicy><FileRules>"
+                          "<Deny ID=\"ORIG\" FileName=\"a.sys\" MinimumFileVersion=\"9.0\"/>"
+                          "<Deny ID=\"INT\" InternalName=\"a.sys\" MinimumFileVersion=\"9.0\"/>"
+                          "<Deny ID=\"DESC\" FileDescription=\"A Driver\" "
+                          "MinimumFileVersion=\"9.0\"/>"
+                          "<Deny ID=\"PROD\" ProductName=\"A Suite\" MinimumFileVersion=\"9.0\"/>"
+                          "</FileRules></SiPolicy>"),
+                  u"p.xml")
+            .entries,
+        4u);
+    using N = Text VersionIdentity::*;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<N, std::string_view>> strings;
+        std::vector<std::string_view> ids;
+    };
+    const Case cases[] = {
+        {"original_filename", {{&VersionIdentity::originalFilename, "a.sys"}}, {"ORIG"}},
+        {"internal_name", {{&VersionIdentity::internalName, "A.SYS"}}, {"INT"}},
+        {"file_description", {{&VersionIdentity::fileDescription, "a driver"}}, {"DESC"}},
+        {"product_name", {{&VersionIdentity::productName, "A Suite"}}, {"PROD"}},
+        {"names_in_the_wrong_strings",
+         {{&VersionIdentity::productName, "a.sys"},
+          {&VersionIdentity::originalFilename, "A Suite"}},
+         {}},
+        {"all_four",
+         {{&VersionIdentity::originalFilename, "a.sys"},
+          {&VersionIdentity::internalName, "a.sys"},
+          {&VersionIdentity::fileDescription, "A Driver"},
+          {&VersionIdentity::productName, "A Suite"}},
+         {"ORIG", "INT", "DESC", "PROD"}},
+    };
+    for (const Case& c : cases) {
+        FileIdentity file;
+        file.version.fileVersion = 0x0001000000000000;  // 1.0.0.0
+        for (const auto& [member, value] : c.strings)
+            file.version.*member = T(value);
+        std::vector<std::string> ids;
+        for (const VulnerableMatch& match : lists.Match(file)) {
+            EXPECT_EQ(match.by, By::kNameAndVersion) << c.name;
+            ids.push_back(TextToUtf8(match.id));
+        }
+        EXPECT_EQ(ids, std::vector<std::string>(c.ids.begin(), c.ids.end())) << c.name;
+    }
+}
+
+// A list cut short in transit is loaded as far as it goes, and still counts as not read.
+TEST(VulnerableListsTest, ACutListIsUsedAsFarAsItGoesAndCountsAsUnread) {
+    const Bytes policy = ReadListFixture("sipolicy.xml");
+    const std::string text(policy.begin(), policy.end());
+    const std::string csv = std::string(kShortHeader) + "x1,c," + std::string(kMd5A) +
+                            ",,,,,\r\nx2,c,\"" + std::string(kSha1A);
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::size_t entries;
+        FileIdentity before;  // matches an entry before the cut
+        FileIdentity cut;     // would match the entry the cut falls in
+    };
+    const Case cases[] = {
+        {"policy", BytesOf(text.substr(0, text.find("<Deny ID=\"ID_DENY_FIXNEW_SHA256\"") + 30)), 3,
+         Identity({{&M::imageSha256, kImageSha256A}}),
+         Identity({{&M::imageSha256, kImageSha256H}})},
+        {"csv", BytesOf(csv), 1, Identity({{&M::md5, kMd5A}}), Identity({{&M::sha1, kSha1A}})},
+    };
+    for (const Case& c : cases) {
+        VulnerableLists lists;
+        const ListLoadReport report = lists.Load(c.bytes, u"cut");
+        EXPECT_EQ(report.error, u"") << c.name;
+        EXPECT_NE(report.cutAt, u"") << c.name;
+        EXPECT_EQ(report.entries, c.entries) << c.name;
+        EXPECT_EQ(lists.Count(), 1u) << c.name;
+        EXPECT_TRUE(lists.AnyUnread()) << c.name;
+        EXPECT_EQ(lists.Match(c.before).size(), 1u) << c.name;
+        EXPECT_TRUE(lists.Match(c.cut).empty()) << c.name;
+    }
 }
 
 TEST(VulnerableListsTest, FormatFromTheFirstCharacters) {

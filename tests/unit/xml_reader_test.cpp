@@ -147,6 +147,82 @@ TEST(XmlReaderTest, BrokenDocumentsSayWhatIsWrongAndWhere) {
     }
 }
 
+// A text that ends inside the document element is no document, but what was read of it is
+// kept: open elements with their children read whole, an element whose start tag is cut left
+// out, and where the text ends.
+TEST(XmlReaderTest, ATextCutShortKeepsWhatWasReadBeforeTheEnd) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> children;  // of the document element: name, "/" when closed
+        std::u16string_view cutAt;
+    };
+    const Case cases[] = {
+        {"in_a_start_tag",
+         "<R>\n <A/><B x='1'></B>\n <C y='2",
+         {"A/", "B/"},
+         u"inside <C> opened on line 3, column 2"},
+        {"in_a_name", "<R><A/><Bee", {"A/"}, u"inside <Bee> opened on line 1, column 8"},
+        {"after_a_lone_angle_bracket",
+         "<R><A/><",
+         {"A/"},
+         u"inside <R> opened on line 1, column 1"},
+        {"in_the_content_of_a_child",
+         "<R><A/><B><C/>text",
+         {"A/", "B"},
+         u"inside <B> opened on line 1, column 8"},
+        {"in_an_end_tag", "<R><A></A", {"A"}, u"inside <A> opened on line 1, column 4"},
+        {"in_a_comment", "<R><A/><!-- x", {"A/"}, u"inside <R> opened on line 1, column 1"},
+        {"in_a_cdata_section",
+         "<R><A/><![CDATA[ x",
+         {"A/"},
+         u"inside <R> opened on line 1, column 1"},
+        {"in_a_reference", "<R><A/>&am", {"A/"}, u"inside <R> opened on line 1, column 1"},
+        {"in_a_character_reference",
+         "<R><A/>&#6",
+         {"A/"},
+         u"inside <R> opened on line 1, column 1"},
+        {"after_an_attribute_name",
+         "<R><A/><B x",
+         {"A/"},
+         u"inside <B> opened on line 1, column 8"},
+    };
+    for (const Case& c : cases) {
+        const XmlResult result = Read(c.text);
+        EXPECT_FALSE(result.root) << c.name;
+        EXPECT_NE(result.error, u"") << c.name;
+        ASSERT_TRUE(result.partial) << c.name << ": " << TextToUtf8(result.error);
+        EXPECT_EQ(result.partial->name, u"R") << c.name;
+        EXPECT_FALSE(result.partial->closed) << c.name;
+        std::vector<std::string> children;
+        for (const XmlElement& child : result.partial->children)
+            children.push_back(TextToUtf8(child.name) + (child.closed ? "/" : ""));
+        EXPECT_EQ(children, c.children) << c.name;
+        EXPECT_EQ(result.cutAt, c.cutAt) << c.name << ": " << TextToUtf8(result.cutAt);
+    }
+    // The attributes of an element read whole are all there.
+    const XmlResult kept = Read("<R><B x='1' y=\"2\"/><C");
+    ASSERT_TRUE(kept.partial);
+    ASSERT_EQ(kept.partial->children.size(), 1u);
+    EXPECT_EQ(kept.partial->children[0].Attribute(u"y"), std::optional<TextView>(u"2"));
+
+    // Errors that are no cut keep nothing: before the document element is whole, after it, or
+    // anywhere but the end.
+    for (const std::string text :
+         {"<R", "<?xml version='1.0'", "<R/><!-- x", "<R><A></B><C", "<R>\x01<A/><B"}) {
+        const XmlResult result = Read(text);
+        EXPECT_FALSE(result.root) << text;
+        EXPECT_FALSE(result.partial) << text;
+        EXPECT_EQ(result.cutAt, u"") << text;
+    }
+    // A whole document is read whole, every element closed.
+    const XmlResult whole = Read("<R><A/><B></B></R>");
+    ASSERT_TRUE(whole.root);
+    EXPECT_TRUE(whole.root->closed && whole.root->children[0].closed &&
+                whole.root->children[1].closed);
+    EXPECT_FALSE(whole.partial);
+}
+
 TEST(XmlReaderTest, BrokenUtf16IsRefused) {
     // An odd byte count cannot be UTF-16; neither can half of a surrogate pair.
     const testing::Bytes odd = {0xFF, 0xFE, '<', 0, 'R', 0, '/', 0, '>', 0, 0};

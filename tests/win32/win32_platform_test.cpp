@@ -13,12 +13,14 @@
 
 #include "inventory/driver_scan.h"
 #include "inventory/file_digests.h"
+#include "inventory/file_bytes.h"
 #include "inventory/file_queries.h"
 #include "inventory/md5.h"
 #include "inventory/version_info.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_report_file.h"
+#include "shell/file_facts.h"  // kMaxListFileSize
 #include "tests/unit/fake_inventory.h"
 
 namespace tolvessa::win32 {
@@ -219,6 +221,96 @@ TEST(Win32VersionApiTest, ReadsTheProgramsOwnVersionResource) {
               u"Copyright (C) 2016 Corvane Software");
     const TFileVersionInfo none = ReadFileVersionInfo(api, u"C:\\no\\such.dll");
     EXPECT_TRUE(none.fCompanyName.empty());
+}
+
+// An image of the version-resource fixtures, built for both bitnesses by the MinGW compilers.
+Text VersionFixture(const std::string& name) {
+    Text path = u"Z:" + Utf8ToText(std::string(TOLVESSA_FIXTURE_DIR) + "/" + name);
+    for (char16_t& c : path) {
+        if (c == u'/')
+            c = u'\\';
+    }
+    return path;
+}
+
+// What block rules name a file by, through VerQueryValueW: the binary version of the fixed file
+// information ("\\"), not the FileVersion string, and four strings.
+TEST(Win32VersionApiTest, VersionIdentityIsTheFixedFileVersionAndFourNames) {
+    Win32VersionApi api;
+    const VersionIdentity own = ReadVersionIdentity(api, ProgramPath());
+    EXPECT_EQ(own.fileVersion, std::optional<std::uint64_t>(0x0001000300000000));
+    EXPECT_EQ(own.productName, u"Corvane Tolvessa");
+    for (const char* kind : {"32.dll", "64.exe"}) {
+        SCOPED_TRACE(kind);
+        const VersionIdentity binary =
+            ReadVersionIdentity(api, VersionFixture(std::string("version_binary_") + kind));
+        EXPECT_EQ(binary, (VersionIdentity{u"oldio.sys", u"oldio-internal", u"Old I/O Port Driver",
+                                           u"Old I/O Suite", 0x000200050000000C}));
+        EXPECT_EQ(GetFileVersionString(api, VersionFixture(std::string("version_binary_") + kind)),
+                  u"2.5");
+        EXPECT_EQ(ReadVersionIdentity(api, VersionFixture(std::string("no_version_") + kind)),
+                  VersionIdentity{});
+    }
+}
+
+// The open file's size, from the file system: a list file over the limit is refused by it before
+// a byte is mapped or read.
+TEST(Win32FileContentTest, TheSizeOfTheOpenFileRefusesALargerListBeforeItIsRead) {
+    class Counting : public FileContentApi {
+      public:
+        int asked = 0;
+        std::unique_ptr<File> OpenForRead(const Text& path) override {
+            std::unique_ptr<File> file = inner_.OpenForRead(path);
+            return file ? std::make_unique<Counted>(std::move(file), asked) : nullptr;
+        }
+
+      private:
+        class Counted : public File {
+          public:
+            Counted(std::unique_ptr<File> inner, int& asked)
+                : inner_(std::move(inner)), asked_(asked) {}
+            std::unique_ptr<View> MapWhole() override {
+                ++asked_;
+                return inner_->MapWhole();
+            }
+            std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override {
+                ++asked_;
+                return inner_->Read(buffer);
+            }
+            std::optional<std::uint64_t> Size() override { return inner_->Size(); }
+
+          private:
+            std::unique_ptr<File> inner_;
+            int& asked_;
+        };
+        Win32FileContent inner_;
+    };
+
+    TempFolder folder;
+    const Text small = folder.Write(u"small.csv", "Id,Category\r\n");
+    const Text big = folder.Write(u"big.csv", "Id,Category\r\n");
+    {
+        // Past its end without writing: a sparse file where the file system has them.
+        ScopedHandle h = OwnHandle(::CreateFileW(Wide(big), GENERIC_WRITE, 0, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(h);
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(kMaxListFileSize) + 1;
+        ASSERT_TRUE(::SetFilePointerEx(h.get(), end, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::SetEndOfFile(h.get()));
+    }
+    Win32FileContent plain;
+    EXPECT_EQ(plain.OpenForRead(small)->Size(), std::optional<std::uint64_t>(13));
+    EXPECT_EQ(plain.OpenForRead(big)->Size(), std::optional<std::uint64_t>(kMaxListFileSize + 1));
+
+    Counting content;
+    const FileBytes::Limited refused = FileBytes::LoadAtMost(content, big, kMaxListFileSize);
+    EXPECT_TRUE(refused.tooLarge);
+    EXPECT_FALSE(refused.bytes);
+    EXPECT_EQ(content.asked, 0);
+    const FileBytes::Limited read = FileBytes::LoadAtMost(content, small, kMaxListFileSize);
+    ASSERT_TRUE(read.bytes);
+    EXPECT_EQ(read.bytes->Bytes().size(), 13u);
 }
 
 TEST(Win32FileContentTest, DigestsMappedEmptyAndWriterHeldFiles) {
