@@ -1,5 +1,7 @@
 #include "platform/win32/win32_handles.h"
 
+#include <algorithm>
+
 namespace tolvessa::win32 {
 
 namespace {
@@ -100,6 +102,23 @@ Text FromAnsi(std::string_view bytes) {
     std::wstring out(static_cast<std::size_t>(needed), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, out.data(), needed);
     return FromWide(out.data(), out.size());
+}
+
+bool ReadFileAt(HANDLE file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const std::uint64_t at = offset + done;
+        OVERLAPPED position{};
+        position.Offset = static_cast<DWORD>(at);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const DWORD want =
+            static_cast<DWORD>(std::min<std::size_t>(buffer.size() - done, std::size_t{1} << 20));
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer.data() + done, want, &got, &position) || got == 0)
+            return false;
+        done += got;
+    }
+    return true;
 }
 
 }  // namespace tolvessa::win32

@@ -5,7 +5,9 @@
 
 #include <objbase.h>
 
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <type_traits>
 
@@ -234,6 +236,10 @@ class ScopedWow64RedirectionOff {
 // where the redirection would be off in the 32-bit one.
 int Wow64RedirectionScopesLive();
 int Wow64RedirectionScopesMade();
+
+// Exactly buffer.size() bytes of the file at `offset`, in reads of at most 1 MiB, whatever its
+// current position; false when they cannot all be read (the file ends sooner, a read fails).
+bool ReadFileAt(HANDLE file, std::uint64_t offset, std::span<std::uint8_t> buffer);
 
 // UTF-16 into the system's ANSI code page and back, with the platform's default conversion.
 std::string ToAnsi(const Text& text);

@@ -55,20 +55,7 @@ class Win32TrustFile : public TrustApi::File {
     }
 
     bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
-        std::size_t done = 0;
-        while (done < buffer.size()) {
-            const std::uint64_t at = offset + done;
-            OVERLAPPED position{};
-            position.Offset = static_cast<DWORD>(at);
-            position.OffsetHigh = static_cast<DWORD>(at >> 32);
-            const DWORD want = static_cast<DWORD>(
-                std::min<std::size_t>(buffer.size() - done, std::size_t{1} << 20));
-            DWORD got = 0;
-            if (!::ReadFile(handle_.get(), buffer.data() + done, want, &got, &position) || got == 0)
-                return false;
-            done += got;
-        }
-        return true;
+        return ReadFileAt(handle_.get(), offset, buffer);
     }
 
   private:
