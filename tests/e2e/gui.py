@@ -104,8 +104,10 @@ class Gui:
 
     @staticmethod
     def set_clipboard(text):
+        # xclip stays behind to own the selection until another client takes it: its output
+        # goes nowhere, so that it holds no pipe of the test runner's open meanwhile.
         subprocess.run(["xclip", "-selection", "clipboard", "-i"], input=text.encode(), check=True,
-                       timeout=30)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
 
 
 def menu_bands(pixels, left=12, right=150):
