@@ -6,7 +6,7 @@ packages=(cmake ninja-build g++ clang clang-format pkg-config libgtest-dev libgm
           libbenchmark-dev libssl-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
           wine wine64 wine32:i386 fonts-wine xvfb xdotool xclip imagemagick python3
           osslsigncode openssl libclang-rt-14-dev python3-pefile python3-jsonschema
-          python3-yaml python3-cryptography)
+          python3-yaml python3-cryptography golang-1.19-go)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""The fleet engine's artifact (integrations/Windows.Corvane.Tolvessa.yaml) against what the
-engine requires of an artifact and against the CSV export it reads: the YAML parses, has a
-dotted name, sources with queries, the tools and parameters its query names, and the CSV
-columns the query takes are exactly the export's header, in order. The engine itself does not
-run here: its query language is only checked for the names it uses.
+"""The fleet engine's artifacts (integrations/Windows.Corvane.Tolvessa.yaml and the one that
+adds the lists, Windows.Corvane.Tolvessa.WithLists.yaml) against what the engine requires of
+an artifact and against the CSV export they read: the YAML parses, has a dotted name, sources
+with queries, the tools, permissions and parameters its query uses, and the CSV columns the
+query takes are exactly the export's header, in order. fleet_vql_test.py runs the queries.
 
-    fleet_artifact_test.py --artifact YAML --sample tolvessa_export_sample --lists DIR
+    fleet_artifact_test.py --artifact YAML --with-lists YAML --sample tolvessa_export_sample
+                           --lists DIR
 
 Needs python3-yaml (Debian; tools/setup.sh installs it).
 """
@@ -32,7 +33,10 @@ class FleetArtifactTest(unittest.TestCase):
     def setUpClass(cls):
         with open(ARGS.artifact, encoding="utf-8") as f:
             cls.artifact = yaml.safe_load(f)
+        with open(ARGS.with_lists, encoding="utf-8") as f:
+            cls.with_lists = yaml.safe_load(f)
         cls.query = "\n".join(source["query"] for source in cls.artifact["sources"])
+        cls.lists_query = "\n".join(source["query"] for source in cls.with_lists["sources"])
         with tempfile.TemporaryDirectory(prefix="tolvessa-fleet-") as directory:
             csv_path = os.path.join(directory, "drivers.csv")
             subprocess.run([ARGS.sample, "--csv", csv_path,
@@ -42,52 +46,76 @@ class FleetArtifactTest(unittest.TestCase):
                 cls.csv_text = f.read()
 
     def test_has_what_the_engine_requires(self):
-        a = self.artifact
-        self.assertIsInstance(a, dict)
-        self.assertRegex(a["name"], r"^Windows(\.[A-Z][A-Za-z0-9]*)+$")
-        self.assertEqual(a["name"], os.path.splitext(os.path.basename(ARGS.artifact))[0])
-        self.assertTrue(a["description"].strip())
-        self.assertIn("windows", a["precondition"])
-        self.assertTrue(a["sources"])
-        for source in a["sources"]:
-            self.assertIsInstance(source["query"], str)
-            self.assertIn("SELECT", source["query"])
-        for tool in a["tools"]:
-            self.assertRegex(tool["name"], r"^[A-Za-z0-9_]+$")
-        for parameter in a["parameters"]:
-            self.assertRegex(parameter["name"], r"^[A-Za-z0-9_]+$")
-            self.assertIn(parameter.get("type", "string"), ("string", "bool", "int", "hidden"))
-        self.assertEqual(set(a), {"name", "description", "author", "type", "tools",
-                                  "precondition", "parameters", "sources"})
+        for path, a in ((ARGS.artifact, self.artifact), (ARGS.with_lists, self.with_lists)):
+            with self.subTest(artifact=path):
+                self.assertIsInstance(a, dict)
+                self.assertRegex(a["name"], r"^Windows(\.[A-Z][A-Za-z0-9]*)+$")
+                self.assertEqual(a["name"], os.path.splitext(os.path.basename(path))[0])
+                self.assertTrue(a["description"].strip())
+                self.assertIn("windows", a["precondition"])
+                self.assertTrue(a["sources"])
+                for source in a["sources"]:
+                    self.assertIsInstance(source["query"], str)
+                    self.assertIn("SELECT", source["query"])
+                for tool in a["tools"]:
+                    self.assertRegex(tool["name"], r"^[A-Za-z0-9_]+$")
+                    self.assertIs(tool["serve_locally"], True)
+                for parameter in a["parameters"]:
+                    self.assertRegex(parameter["name"], r"^[A-Za-z0-9_]+$")
+                    self.assertIn(parameter.get("type", "string"),
+                                  ("string", "bool", "int", "hidden"))
+                # It runs a program (execve) and writes a temporary file (tempfile).
+                self.assertEqual(a["implied_permissions"], ["EXECVE", "FILESYSTEM_WRITE"])
+                self.assertEqual(set(a), {"name", "description", "author", "type", "tools",
+                                          "precondition", "implied_permissions", "parameters",
+                                          "sources"})
+                # Every tool is one the server must have for a launch: the description says
+                # which to upload.
+                for tool in a["tools"]:
+                    self.assertIn(tool["name"], a["description"])
 
-    def test_picks_the_build_by_architecture_and_runs_the_csv_export(self):
-        tools = {tool["name"] for tool in self.artifact["tools"]}
-        self.assertTrue({"Tolvessa_amd64", "Tolvessa_x86"} <= tools)
+    def test_fetches_its_own_tools_and_runs_the_csv_export(self):
+        for a, query in ((self.artifact, self.query), (self.with_lists, self.lists_query)):
+            with self.subTest(artifact=a["name"]):
+                tools = {tool["name"] for tool in a["tools"]}
+                # Every tool the query fetches is declared, every declared tool is fetched.
+                fetched = set(re.findall(r'ToolName="([A-Za-z0-9_]+)"', query))
+                fetched |= set(re.findall(r'then="(Tolvessa_[A-Za-z0-9_]+)"', query))
+                self.assertEqual(fetched, tools)
+        self.assertEqual({tool["name"] for tool in self.artifact["tools"]},
+                         {"Tolvessa_amd64", "Tolvessa_x86"})
+        self.assertEqual({tool["name"] for tool in self.with_lists["tools"]},
+                         {"Tolvessa_LOLDrivers", "Tolvessa_BlockRules"})
         self.assertIn("SELECT Architecture FROM info()", self.query)
-        self.assertRegex(self.query, r'Architecture = "amd64",\s*then="Tolvessa_amd64", '
-                                     r'else="Tolvessa_x86"')
-        # Every tool the query fetches is declared, every declared tool is fetched.
-        fetched = set(re.findall(r'ToolName="([A-Za-z0-9_]+)"', self.query))
-        fetched |= set(re.findall(r'then="(Tolvessa_[A-Za-z0-9_]+)"', self.query))
-        fetched |= set(re.findall(r'else="(Tolvessa_[A-Za-z0-9_]+)"', self.query))
-        self.assertEqual(fetched, tools)
-        self.assertRegex(self.query, r'execve\(\s*argv=\[bin\[0\]\.OSPath, "-csv", csv_path\]')
+        # The argv is one list: a tuple joined with the list arguments.
+        self.assertRegex(self.query,
+                         r'execve\(argv=\(OSPath, "-csv", csv_path\) \+ list_args')
         self.assertEqual(self.query.count('"-vulnlist"'), 2)
         self.assertIn("parse_csv(filename=csv_path)", self.query)
         self.assertIn("tempfile(", self.query)
+        self.assertIn("SELECT * FROM Artifact.%s(" % self.artifact["name"], self.lists_query)
 
-    def test_every_parameter_the_query_names_is_declared(self):
+    def test_every_parameter_the_queries_name_is_declared(self):
         declared = {p["name"] for p in self.artifact["parameters"]}
-        for name in ("UseLOLDrivers", "UseBlockRules", "OnlyKnownVulnerable", "ToolInfo"):
+        for name in ("LOLDriversPath", "BlockRulesPath", "OnlyKnownVulnerable", "ToolInfo"):
             self.assertIn(name, declared)
             self.assertIn(name, self.query)
+        lists_declared = {p["name"] for p in self.with_lists["parameters"]}
+        for name in ("UseLOLDrivers", "UseBlockRules", "OnlyKnownVulnerable", "ToolInfo"):
+            self.assertIn(name, lists_declared)
+            self.assertIn(name, self.lists_query)
+        # What the lists' artifact passes on, the program's artifact declares.
+        call = self.lists_query[self.lists_query.index("Artifact.%s(" % self.artifact["name"]):]
+        passed = set(re.findall(r"\b([A-Za-z0-9_]+)=", call))
+        self.assertTrue(passed)
+        self.assertLessEqual(passed - {"condition", "then", "else"}, declared)
 
     def test_takes_exactly_the_columns_of_the_export(self):
         header = next(csv.reader(io.StringIO(self.csv_text, newline="")))
         taken = re.findall(r'get\(field="([^"]+)"\)', self.query)
         self.assertEqual(taken, header)
         # Each column has a name of its own in the result.
-        renamed = re.findall(r'get\(field="[^"]+"\) AS ([A-Za-z0-9_]+)', self.query)
+        renamed = re.findall(r'get\(field="[^"]+"\)\)? AS ([A-Za-z0-9_]+)', self.query)
         self.assertEqual(len(renamed), len(set(renamed)))
         self.assertEqual(len(renamed), len(header))
         # parse_csv gives one row per record with the header's names: so does DictReader.
@@ -100,6 +128,7 @@ def main():
     global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--artifact", required=True)
+    parser.add_argument("--with-lists", required=True)
     parser.add_argument("--sample", required=True)
     parser.add_argument("--lists", required=True)
     ARGS, rest = parser.parse_known_args()
