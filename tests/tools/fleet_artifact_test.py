@@ -115,7 +115,8 @@ class FleetArtifactTest(unittest.TestCase):
         taken = re.findall(r'get\(field="([^"]+)"\)', self.query)
         self.assertEqual(taken, header)
         # Each column has a name of its own in the result.
-        renamed = re.findall(r'get\(field="[^"]+"\)\)? AS ([A-Za-z0-9_]+)', self.query)
+        renamed = re.findall(r'get\(field="[^"]+"\)(?:, Digits=\d+)?\)? AS ([A-Za-z0-9_]+)',
+                             self.query)
         self.assertEqual(len(renamed), len(set(renamed)))
         self.assertEqual(len(renamed), len(header))
         # parse_csv gives one row per record with the header's names: so does DictReader.

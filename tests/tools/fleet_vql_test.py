@@ -132,7 +132,7 @@ class FleetVqlTest(unittest.TestCase):
         path = os.path.join(self.directory.name, "Windows.Broken.yaml")
         with open(path, "w", encoding="utf-8") as f:
             f.write("name: Windows.Broken\nsources:\n  - query: |\n"
-                    "      LET rest <= [\"b\"]\n"
+                    "      LET rest <= (\"b\", \"c\")\n"
                     "      SELECT * FROM execve(argv=[\"a\"] + rest)\n")
         result = self.check(path)
         self.assertEqual(result.returncode, 1, result.stdout)
@@ -208,27 +208,35 @@ class FleetVqlTest(unittest.TestCase):
                 self.assertEqual(levels, ["ERROR" if code & (1 | 2 | 8) else "DEFAULT"])
 
     def test_rows_take_every_column_and_type_the_flags(self):
+        # The client's parse_csv types the cells it reads (decimal digits as numbers, "true" and
+        # "false" as booleans): the load order comes as the JSON export's number, the hashes
+        # as its text (the all-zero MD5 of the file held open included), "Hidden" and
+        # "Exists" as its booleans, null for the empty cell of a missing file.
+        typed = {"LoadOrder": "loadOrder", "MD5": "md5", "SHA1": "sha1", "SHA256": "sha256",
+                 "PESHA1": "peSha1", "PESHA256": "peSha256", "Imphash": "imphash",
+                 "Hidden": "hidden", "Exists": "exists"}
+        # The other columns as the CSV holds them (none of the sample's is read as a number;
+        # the client's reader, Go's, gives a CR LF inside a quoted cell as LF).
+        text = {"ImageName": "Image Name", "BaseAddress": "Base Address",
+                "ImageSize": "Image Size", "Publisher": "Publisher",
+                "Description": "Description", "Version": "Version", "Signature": "Signature",
+                "Signer": "Signer", "Catalog": "Catalog", "KnownVulnerable": "Known Vulnerable"}
         out = self.collect()
         self.assertEqual(len(out["rows"]), len(self.csv_rows))
-        text_columns = {"LoadOrder": "Load Order", "ImageName": "Image Name",
-                        "BaseAddress": "Base Address", "ImageSize": "Image Size",
-                        "Publisher": "Publisher", "Description": "Description",
-                        "Version": "Version", "MD5": "MD5 Hash", "SHA1": "SHA-1",
-                        "SHA256": "SHA-256", "PESHA1": "PE SHA-1", "PESHA256": "PE SHA-256",
-                        "Imphash": "Imphash", "Signature": "Signature", "Signer": "Signer",
-                        "Catalog": "Catalog", "KnownVulnerable": "Known Vulnerable"}
-        flags = {"Hidden": "hidden", "Exists": "exists"}
-        self.assertEqual(set(text_columns) | set(flags), set(out["rows"][0]))
-        seen = set()
+        self.assertEqual(len(out["rows"]), len(self.json_modules))
+        self.assertEqual(list(out["rows"][0]), [
+            "LoadOrder", "ImageName", "BaseAddress", "ImageSize", "Publisher", "Description",
+            "Version", "MD5", "Hidden", "Exists", "SHA1", "SHA256", "PESHA1", "PESHA256",
+            "Imphash", "Signature", "Signer", "Catalog", "KnownVulnerable"])
+        flags = set()
         for row, cells, module in zip(out["rows"], self.csv_rows, self.json_modules):
-            for column, header in text_columns.items():
-                self.assertEqual(row[column], cells[header], column)
-            for column, field in flags.items():
-                # Booleans (null for the empty cell of a missing file), as the JSON export has.
+            for column, field in typed.items():
                 self.assertEqual(row[column], module[field], column)
-                self.assertIn(row[column], (True, False, None))
-                seen.add(row[column])
-        self.assertEqual(seen, {True, False, None})
+            for column, header in text.items():
+                self.assertEqual(row[column], cells[header].replace("\r\n", "\n"), column)
+            flags |= {row["Hidden"], row["Exists"]}
+        self.assertEqual(flags, {True, False, None})
+        self.assertIn("0" * 32, [row["MD5"] for row in out["rows"]])
 
     def test_only_known_vulnerable(self):
         listed = [cells["Image Name"] for cells in self.csv_rows if cells["Known Vulnerable"]]

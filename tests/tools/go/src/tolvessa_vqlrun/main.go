@@ -9,6 +9,7 @@
 // "architecture": "amd64", "tools": {TOOL: PATH}, "return_code": N, "stderr": TEXT,
 // "csv": FILE}. A tool missing from "tools" is one the fetch fails for. The program run by
 // execve copies "csv" to the path after its "-csv" argument and exits with "return_code".
+// parse_csv types the cells as the client's does (numbers, "true"/"false", JSON).
 //
 // Prints one JSON document: {"rows": [...], "logs": [{"level", "message"}...],
 // "runs": [[ARGV...]...], "fetched": [TOOL...], "engine": [LINE...]} where "engine" holds
@@ -17,6 +18,7 @@ package main
 
 import (
 	"context"
+	"encoding/base64"
 	"encoding/csv"
 	"encoding/json"
 	"fmt"
@@ -26,6 +28,8 @@ import (
 	"os"
 	"path/filepath"
 	"regexp"
+	"sort"
+	"strconv"
 	"strings"
 	"sync"
 
@@ -88,6 +92,35 @@ func (p osPath) String() string { return p.path }
 // Like the client's path object, more than one member (vfilter then takes its text by %v).
 func (p osPath) Basename() string { return filepath.Base(strings.ReplaceAll(p.path, `\`, "/")) }
 func (p osPath) Path() string     { return p.path }
+
+// A CSV cell as the client's parse_csv gives it: "true" and "false" as booleans, "base64:..."
+// as bytes, a leading blank dropped, a cell that begins with "{" or "[" as JSON (an error when it
+// is not), integers and floats as numbers, anything else as the text.
+func clientCell(item string) (interface{}, error) {
+	switch {
+	case item == "true":
+		return true, nil
+	case item == "false":
+		return false, nil
+	case strings.HasPrefix(item, "base64:"):
+		return base64.StdEncoding.DecodeString(item[7:])
+	case strings.HasPrefix(item, " "):
+		return item[1:], nil
+	case strings.HasPrefix(item, "{"):
+		value := map[string]interface{}{}
+		return value, json.Unmarshal([]byte(item), &value)
+	case strings.HasPrefix(item, "["):
+		value := []interface{}{}
+		return value, json.Unmarshal([]byte(item), &value)
+	}
+	if value, err := strconv.Atoi(item); err == nil {
+		return value, nil
+	}
+	if value, err := strconv.ParseFloat(item, 64); err == nil {
+		return value, nil
+	}
+	return item, nil
+}
 
 type engineLog struct {
 	mu    sync.Mutex
@@ -175,7 +208,13 @@ func (c *collector) scope() types.Scope {
 				Set("DownloadStatus", "Cached").Set("FullPath", osPath{path})}
 		},
 	})
+	// Shorter names first: an artifact that others' names extend stays callable.
+	var names []string
 	for name := range c.artifacts {
+		names = append(names, name)
+	}
+	sort.Strings(names)
+	for _, name := range names {
 		name := name
 		add(name, plugins.GenericListPlugin{
 			PluginName: name,
@@ -265,7 +304,13 @@ func (c *collector) scope() types.Scope {
 					}
 					row := ordereddict.NewDict()
 					for i, name := range header {
-						row.Set(name, record[i])
+						value, err := clientCell(record[i])
+						if err != nil {
+							// The client stops reading the file there, with a log line.
+							c.logf("DEFAULT", "parse_csv: %v", err)
+							return rows
+						}
+						row.Set(name, value)
 					}
 					rows = append(rows, row)
 				}
