@@ -270,7 +270,7 @@ std::string ExportJson(const ExportContext& context, const std::vector<ModuleRec
 bool WriteExportFile(ReportFileApi& api, const Text& fileName, std::string_view bytes) {
     if (fileName.empty())
         return false;
-    const std::unique_ptr<ReportFile> file = api.CreateAlways(fileName);
+    const std::unique_ptr<ReportFile> file = api.CreateWriteOnly(fileName);
     return file && file->Write(bytes);
 }
 

@@ -70,8 +70,8 @@ std::string ExportJson(const ExportContext& context, const std::vector<ModuleRec
 // everything else as UTF-8 (a lone surrogate as U+FFFD).
 std::string JsonString(TextView text);
 
-// Creates or empties the file and writes the bytes into it as they are. False when the name is
-// empty, the file cannot be created, or not every byte was written.
+// Creates or empties the file, open for writing only, and writes the bytes into it as they are.
+// False when the name is empty, the file cannot be created, or not every byte was written.
 bool WriteExportFile(ReportFileApi& api, const Text& fileName, std::string_view bytes);
 
 }  // namespace tolvessa

@@ -29,6 +29,9 @@ class ReportFileApi {
     // Creates the file, or empties the one that is there, open for reading and writing and
     // shared with nobody. Null when that fails.
     virtual std::unique_ptr<ReportFile> CreateAlways(const Text& fileName) = 0;
+    // As CreateAlways, but open for writing only: no read access is asked for, so a folder
+    // that lets this account write files but not read them takes the file.
+    virtual std::unique_ptr<ReportFile> CreateWriteOnly(const Text& fileName) = 0;
     // The text in the active ANSI code page, converted the platform's default way (characters
     // the code page lacks become its default character). Nothing when the conversion fails.
     virtual std::optional<std::string> ToAnsi(TextView text) = 0;

@@ -15,6 +15,7 @@ class PosixReportFile : public ReportFileApi {
     explicit PosixReportFile(const HostPaths& paths) : paths_(paths) {}
 
     std::unique_ptr<ReportFile> CreateAlways(const Text& fileName) override;
+    std::unique_ptr<ReportFile> CreateWriteOnly(const Text& fileName) override;
     std::optional<std::string> ToAnsi(TextView text) override;
     bool AnsiIsUtf8() override { return true; }
 

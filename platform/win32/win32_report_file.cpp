@@ -30,10 +30,21 @@ class Win32File : public ReportFile {
 
 }  // namespace
 
+ScopedHandle CreateReportHandle(const Text& fileName, bool writeOnly) {
+    const DWORD access = writeOnly ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
+    return OwnHandle(::CreateFileW(Wide(fileName), access, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 std::unique_ptr<ReportFile> Win32ReportFile::CreateAlways(const Text& fileName) {
-    ScopedHandle file =
-        OwnHandle(::CreateFileW(Wide(fileName), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedHandle file = CreateReportHandle(fileName, false);
+    if (!file)
+        return nullptr;
+    return std::make_unique<Win32File>(std::move(file));
+}
+
+std::unique_ptr<ReportFile> Win32ReportFile::CreateWriteOnly(const Text& fileName) {
+    ScopedHandle file = CreateReportHandle(fileName, true);
     if (!file)
         return nullptr;
     return std::make_unique<Win32File>(std::move(file));

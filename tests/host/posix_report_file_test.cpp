@@ -10,6 +10,7 @@
 #include <string>
 
 #include "report/driver_report.h"
+#include "report/exports.h"
 #include "temp_dir.h"
 #include "tests/unit/fake_inventory.h"
 
@@ -111,6 +112,43 @@ TEST_F(PosixReportFileTest, OpenReportFileKeepsOthersOut) {
     EXPECT_EQ(api_.CreateAlways(u"C:\\held.log"), nullptr);
     EXPECT_TRUE(first->Write("abc"));
     EXPECT_EQ(ReadAll(dir_.Path() / "held.log"), "abc");
+}
+
+// The access mode of this process's descriptor open on `file` (O_RDONLY, O_WRONLY or O_RDWR), or
+// -1 when none is.
+int OpenAccessMode(const std::filesystem::path& file) {
+    const auto target = std::filesystem::canonical(file);
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) != target || error)
+            continue;
+        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+        for (std::string line; std::getline(info, line);) {
+            if (line.starts_with("flags:"))
+                return static_cast<int>(std::stoul(line.substr(6), nullptr, 8) & O_ACCMODE);
+        }
+    }
+    return -1;
+}
+
+// The text report is open for reading and writing, the exports for writing only.
+TEST_F(PosixReportFileTest, ExportsAreOpenForWritingOnly) {
+    const std::unique_ptr<ReportFile> report = api_.CreateAlways(u"C:\\report.log");
+    ASSERT_NE(report, nullptr);
+    EXPECT_EQ(OpenAccessMode(dir_.Path() / "report.log"), O_RDWR);
+    const std::unique_ptr<ReportFile> exported = api_.CreateWriteOnly(u"C:\\PC.csv");
+    ASSERT_NE(exported, nullptr);
+    EXPECT_EQ(OpenAccessMode(dir_.Path() / "PC.csv"), O_WRONLY);
+    // Held like the report: nobody else gets it while it is open.
+    EXPECT_EQ(api_.CreateWriteOnly(u"C:\\PC.csv"), nullptr);
+    EXPECT_EQ(api_.CreateAlways(u"C:\\PC.csv"), nullptr);
+    EXPECT_TRUE(exported->Write("a,b"));
+    EXPECT_EQ(ReadAll(dir_.Path() / "PC.csv"), "a,b");
+
+    // An export replaces what was there.
+    const auto file = dir_.Write("PC.json", "an older and much longer content");
+    EXPECT_TRUE(WriteExportFile(api_, u"C:\\PC.json", "{}\n"));
+    EXPECT_EQ(ReadAll(file), "{}\n");
 }
 
 TEST_F(PosixReportFileTest, EmptyListCreatesNoFile) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "report/exports.h"
 #include "report/report_file.h"
 #include "tests/unit/fake_inventory.h"
 #include "tolvessa_product.h"
@@ -243,6 +244,12 @@ class FakeReportFileApi : public ReportFileApi {
             return nullptr;
         return std::make_unique<File>(*this);
     }
+    std::unique_ptr<ReportFile> CreateWriteOnly(const Text& fileName) override {
+        calls.push_back("create write-only " + TextToUtf8(fileName));
+        if (createFails)
+            return nullptr;
+        return std::make_unique<File>(*this);
+    }
     // UTF-8, or Latin-1 with '?' for what it lacks.
     std::optional<std::string> ToAnsi(TextView text) override {
         calls.push_back("convert");
@@ -338,6 +345,24 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"convert", false, true, false, {"create out.log", "convert", "close"}},
         FailureCase{"write", false, false, true, {"create out.log", "convert", "write", "close"}}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// The exports are opened for writing only (the text report above for reading and writing), and
+// written as they are, in one write.
+TEST(WriteExportFileTest, OpensForWritingOnly) {
+    FakeReportFileApi api;
+    EXPECT_TRUE(WriteExportFile(api, u"\\\\server\\drivers$\\PC.csv", "a,b\r\n"));
+    EXPECT_EQ(api.calls, (std::vector<std::string>{"create write-only \\\\server\\drivers$\\PC.csv",
+                                                   "write", "close"}));
+    EXPECT_EQ(api.written, "a,b\r\n");
+
+    FakeReportFileApi refused;
+    refused.createFails = true;
+    EXPECT_FALSE(WriteExportFile(refused, u"PC.json", "{}"));
+    EXPECT_EQ(refused.calls, (std::vector<std::string>{"create write-only PC.json"}));
+    FakeReportFileApi unnamed;
+    EXPECT_FALSE(WriteExportFile(unnamed, u"", "{}"));
+    EXPECT_TRUE(unnamed.calls.empty());
+}
 
 }  // namespace
 }  // namespace tolvessa

@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "inventory/driver_scan.h"
-#include "inventory/file_digests.h"
 #include "inventory/file_bytes.h"
+#include "inventory/file_digests.h"
 #include "inventory/file_queries.h"
 #include "inventory/md5.h"
 #include "inventory/version_info.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_report_file.h"
+#include "report/exports.h"
 #include "shell/file_facts.h"  // kMaxListFileSize
 #include "tests/unit/fake_inventory.h"
 
@@ -441,6 +442,34 @@ TEST(Win32ReportFileTest, WritesAnsiReplacesAndRespectsSharing) {
     holder.reset();
     EXPECT_EQ(ReadAll(file), expected);
     EXPECT_FALSE(WriteReportText(api, u"", u"x"));
+}
+
+// The exports' handle has no read access (a share that grants writing only takes them); the
+// text report's has.
+TEST(Win32ReportFileTest, ExportsAreOpenForWritingOnly) {
+    TempFolder folder;
+    const Text file = folder.Write(u"PC.csv", "an older and much longer content");
+    char byte = 0;
+    DWORD read = 0;
+    {
+        ScopedHandle exported = CreateReportHandle(file, true);
+        ASSERT_TRUE(exported);
+        ::SetLastError(0);
+        EXPECT_FALSE(::ReadFile(exported.get(), &byte, 1, &read, nullptr));
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        DWORD written = 0;
+        EXPECT_TRUE(::WriteFile(exported.get(), "x", 1, &written, nullptr));
+        // Shared with nobody, as the report is.
+        EXPECT_FALSE(CreateReportHandle(file, true));
+    }
+    {
+        ScopedHandle report = CreateReportHandle(file, false);
+        ASSERT_TRUE(report);
+        EXPECT_TRUE(::ReadFile(report.get(), &byte, 1, &read, nullptr));
+    }
+    Win32ReportFile api;
+    EXPECT_TRUE(WriteExportFile(api, file, "a,b\r\n"));
+    EXPECT_EQ(ReadAll(file), "a,b\r\n");
 }
 
 TEST(Win32InventoryTest, ScansWhatTheKernelReports) {
