@@ -36,18 +36,23 @@ ScopedHandle CreateReportHandle(const Text& fileName, bool writeOnly) {
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::unique_ptr<ReportFile> Win32ReportFile::CreateAlways(const Text& fileName) {
-    ScopedHandle file = CreateReportHandle(fileName, false);
+namespace {
+
+std::unique_ptr<ReportFile> CreateReportFile(const Text& fileName, bool writeOnly) {
+    ScopedHandle file = CreateReportHandle(fileName, writeOnly);
     if (!file)
         return nullptr;
     return std::make_unique<Win32File>(std::move(file));
 }
 
+}  // namespace
+
+std::unique_ptr<ReportFile> Win32ReportFile::CreateAlways(const Text& fileName) {
+    return CreateReportFile(fileName, false);
+}
+
 std::unique_ptr<ReportFile> Win32ReportFile::CreateWriteOnly(const Text& fileName) {
-    ScopedHandle file = CreateReportHandle(fileName, true);
-    if (!file)
-        return nullptr;
-    return std::make_unique<Win32File>(std::move(file));
+    return CreateReportFile(fileName, true);
 }
 
 std::optional<std::string> Win32ReportFile::ToAnsi(TextView text) {
