@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The fleet engine's artifacts (integrations/Windows.Corvane.Tolvessa.yaml and the one that
 adds the lists, Windows.Corvane.Tolvessa.WithLists.yaml) against what the engine requires of
-an artifact and against the CSV export they read: the YAML parses, has a dotted name, sources
-with queries, the tools, permissions and parameters its query uses, and the CSV columns the
-query takes are exactly the export's header, in order. fleet_vql_test.py runs the queries.
+an artifact and against the JSON export they read: the YAML parses, has a dotted name, sources
+with queries, the tools, permissions and parameters its query uses, and the fields the query
+takes from each module are exactly the export's (its schema's and the writer's), in order. fleet_vql_test.py runs the queries.
 
     fleet_artifact_test.py --artifact YAML --with-lists YAML --sample tolvessa_export_sample
                            --lists DIR
@@ -13,6 +13,7 @@ Needs python3-yaml (Debian; tools/setup.sh installs it).
 import argparse
 import csv
 import io
+import json
 import os
 import re
 import subprocess
@@ -44,6 +45,12 @@ class FleetArtifactTest(unittest.TestCase):
                             "--list", os.path.join(ARGS.lists, "drivers.csv")], check=True)
             with open(csv_path, encoding="utf-8", newline="") as f:
                 cls.csv_text = f.read()
+            with open(os.path.join(directory, "drivers.json"), encoding="utf-8") as f:
+                cls.json_document = json.load(f)
+        schema = os.path.join(os.path.dirname(os.path.abspath(ARGS.artifact)), os.pardir, "docs",
+                              "tolvessa-export.schema.json")
+        with open(schema, encoding="utf-8") as f:
+            cls.schema = json.load(f)
 
     def test_has_what_the_engine_requires(self):
         for path, a in ((ARGS.artifact, self.artifact), (ARGS.with_lists, self.with_lists)):
@@ -74,7 +81,7 @@ class FleetArtifactTest(unittest.TestCase):
                 for tool in a["tools"]:
                     self.assertIn(tool["name"], a["description"])
 
-    def test_fetches_its_own_tools_and_runs_the_csv_export(self):
+    def test_fetches_its_own_tools_and_runs_the_json_export(self):
         for a, query in ((self.artifact, self.query), (self.with_lists, self.lists_query)):
             with self.subTest(artifact=a["name"]):
                 tools = {tool["name"] for tool in a["tools"]}
@@ -89,10 +96,10 @@ class FleetArtifactTest(unittest.TestCase):
         self.assertIn("SELECT Architecture FROM info()", self.query)
         # The argv is one list: a tuple joined with the list arguments.
         self.assertRegex(self.query,
-                         r'execve\(argv=\(OSPath, "-csv", csv_path\) \+ list_args')
+                         r'execve\(argv=\(OSPath, "-json", json_path\) \+ list_args')
         self.assertEqual(self.query.count('"-vulnlist"'), 2)
-        self.assertIn("parse_csv(filename=csv_path)", self.query)
-        self.assertIn("tempfile(", self.query)
+        self.assertIn('json_path <= tempfile(extension=".json")', self.query)
+        self.assertIn("Export(Path=json_path)", self.query)
         self.assertIn("SELECT * FROM Artifact.%s(" % self.artifact["name"], self.lists_query)
 
     def test_every_parameter_the_queries_name_is_declared(self):
@@ -110,19 +117,26 @@ class FleetArtifactTest(unittest.TestCase):
         self.assertTrue(passed)
         self.assertLessEqual(passed - {"condition", "then", "else"}, declared)
 
-    def test_takes_exactly_the_columns_of_the_export(self):
-        header = next(csv.reader(io.StringIO(self.csv_text, newline="")))
-        taken = re.findall(r'get\(field="([^"]+)"\)', self.query)
-        self.assertEqual(taken, header)
-        # Each column has a name of its own in the result.
-        renamed = re.findall(r'get\(field="[^"]+"\)(?:, Digits=\d+)?\)? AS ([A-Za-z0-9_]+)',
-                             self.query)
+    def test_takes_exactly_the_fields_of_the_export(self):
+        # The columns come from the modules of the JSON export, one field each, in the export's
+        # order; the matches as one text.
+        select = self.query[self.query.index("foreach(row=Doc.modules"):]
+        select = select[:select.index("FROM scope()")]
+        columns = re.findall(r"^\s*(?:([A-Za-z0-9]+)|KnownVulnerableText\(Matches=([A-Za-z0-9]+)\))"
+                             r" AS ([A-Za-z0-9_]+),?$", select, re.MULTILINE)
+        taken = [field or matches for field, matches, _ in columns]
+        renamed = [name for _, _, name in columns]
+        self.assertEqual(taken, list(self.json_document["modules"][0]))
+        self.assertEqual(taken, self.schema["$defs"]["module"]["required"])
+        self.assertEqual(list(self.schema["$defs"]["module"]["properties"]), taken)
+        # Each column has a name of its own, one for each column of the CSV export.
         self.assertEqual(len(renamed), len(set(renamed)))
+        header = next(csv.reader(io.StringIO(self.csv_text, newline="")))
         self.assertEqual(len(renamed), len(header))
-        # parse_csv gives one row per record with the header's names: so does DictReader.
-        for row in csv.DictReader(io.StringIO(self.csv_text, newline="")):
-            self.assertEqual(list(row), taken)
-            self.assertNotIn(None, row.values())
+        # Every module of the document is returned, whatever its texts hold.
+        self.assertIn("parse_json(data=read_file(filename=Path, length=ExportLength))",
+                      self.query)
+        self.assertNotIn("parse_csv", self.query)
 
 
 def main():

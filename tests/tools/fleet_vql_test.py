@@ -30,6 +30,13 @@ EXE64 = "C:\\Velociraptor\\Tools\\Tolvessa64.exe"
 EXE32 = "C:\\Velociraptor\\Tools\\Tolvessa.exe"
 LOL = "C:\\Velociraptor\\Tools\\drivers.csv"
 BLOCK = "C:\\Velociraptor\\Tools\\SiPolicy.xml"
+# The columns of a collection, each from its field of a module in the JSON export.
+COLUMNS = ["LoadOrder", "ImageName", "BaseAddress", "ImageSize", "Publisher", "Description",
+           "Version", "MD5", "Hidden", "Exists", "SHA1", "SHA256", "PESHA1", "PESHA256",
+           "Imphash", "Signature", "Signer", "Catalog", "KnownVulnerable"]
+FIELDS = ["loadOrder", "imageName", "baseAddress", "imageSize", "publisher", "description",
+          "version", "md5", "hidden", "exists", "sha1", "sha256", "peSha1", "peSha256",
+          "imphash", "signature", "signer", "catalog", "knownVulnerable"]
 ALL_TOOLS = {"Tolvessa_amd64": EXE64, "Tolvessa_x86": EXE32, "Tolvessa_LOLDrivers": LOL,
              "Tolvessa_BlockRules": BLOCK}
 
@@ -81,13 +88,14 @@ class FleetVqlTest(unittest.TestCase):
                                                        "*.yaml")))
         cls.directory = tempfile.TemporaryDirectory(prefix="tolvessa-fleet-vql-")
         cls.csv_path = os.path.join(cls.directory.name, "drivers.csv")
-        json_path = os.path.join(cls.directory.name, "drivers.json")
-        subprocess.run([ARGS.sample, "--csv", cls.csv_path, "--json", json_path,
+        cls.json_path = os.path.join(cls.directory.name, "drivers.json")
+        subprocess.run([ARGS.sample, "--csv", cls.csv_path, "--json", cls.json_path,
                         "--list", os.path.join(ARGS.lists, "drivers.csv")], check=True)
         with open(cls.csv_path, encoding="utf-8", newline="") as f:
             cls.csv_rows = list(csv.DictReader(f))
-        with open(json_path, encoding="utf-8") as f:
-            cls.json_modules = json.load(f)["modules"]
+        with open(cls.json_path, encoding="utf-8") as f:
+            cls.json_document = json.load(f)
+        cls.json_modules = cls.json_document["modules"]
 
     @classmethod
     def tearDownClass(cls):
@@ -98,11 +106,12 @@ class FleetVqlTest(unittest.TestCase):
                               stderr=subprocess.STDOUT, text=True)
 
     def collect(self, name=MAIN, parameters=None, architecture="amd64", tools=None,
-                return_code=0, stderr=""):
+                return_code=0, stderr="", json_path=None, csv_path=None):
         case = {"artifacts": self.artifacts, "collect": name, "parameters": parameters or {},
                 "architecture": architecture,
                 "tools": ALL_TOOLS if tools is None else tools, "return_code": return_code,
-                "stderr": stderr, "csv": self.csv_path}
+                "stderr": stderr, "csv": csv_path or self.csv_path,
+                "json": json_path or self.json_path}
         case_path = os.path.join(self.directory.name, "case.json")
         with open(case_path, "w", encoding="utf-8") as f:
             json.dump(case, f)
@@ -180,8 +189,8 @@ class FleetVqlTest(unittest.TestCase):
                 out = self.collect(name, parameters)
                 self.assertEqual(len(out["runs"]), 1)
                 argv = out["runs"][0]
-                self.assertEqual(argv[:2], [EXE64, "-csv"])
-                self.assertTrue(argv[2].endswith(".csv"), argv)
+                self.assertEqual(argv[:2], [EXE64, "-json"])
+                self.assertTrue(argv[2].endswith(".json"), argv)
                 self.assertEqual(argv[3:], lists)
                 self.assertEqual(self.errors(out), [])
                 fetched = ["Tolvessa_amd64"]
@@ -207,36 +216,139 @@ class FleetVqlTest(unittest.TestCase):
                 levels = [entry["level"] for entry in out["logs"] if entry["message"] == message]
                 self.assertEqual(levels, ["ERROR" if code & (1 | 2 | 8) else "DEFAULT"])
 
+    def check_rows(self, rows, modules, known_vulnerable):
+        # Every column as the JSON export holds it (the load order its number, the hashes and
+        # the version their text, "Hidden" and "Exists" its booleans or null), and "Known
+        # Vulnerable" as the text of the CSV export's cell.
+        self.assertEqual(len(rows), len(modules))
+        for row, module, text in zip(rows, modules, known_vulnerable):
+            self.assertEqual(list(row), COLUMNS)
+            for column, field in zip(COLUMNS, FIELDS):
+                if field == "knownVulnerable":
+                    self.assertEqual(row[column], text, row["ImageName"])
+                else:
+                    self.assertEqual(row[column], module[field], (row["ImageName"], column))
+
     def test_rows_take_every_column_and_type_the_flags(self):
-        # The client's parse_csv types the cells it reads (decimal digits as numbers, "true" and
-        # "false" as booleans): the load order comes as the JSON export's number, the hashes
-        # as its text (the all-zero MD5 of the file held open included), "Hidden" and
-        # "Exists" as its booleans, null for the empty cell of a missing file.
-        typed = {"LoadOrder": "loadOrder", "MD5": "md5", "SHA1": "sha1", "SHA256": "sha256",
-                 "PESHA1": "peSha1", "PESHA256": "peSha256", "Imphash": "imphash",
-                 "Hidden": "hidden", "Exists": "exists"}
-        # The other columns as the CSV holds them (none of the sample's is read as a number;
-        # the client's reader, Go's, gives a CR LF inside a quoted cell as LF).
-        text = {"ImageName": "Image Name", "BaseAddress": "Base Address",
-                "ImageSize": "Image Size", "Publisher": "Publisher",
-                "Description": "Description", "Version": "Version", "Signature": "Signature",
-                "Signer": "Signer", "Catalog": "Catalog", "KnownVulnerable": "Known Vulnerable"}
         out = self.collect()
         self.assertEqual(len(out["rows"]), len(self.csv_rows))
-        self.assertEqual(len(out["rows"]), len(self.json_modules))
-        self.assertEqual(list(out["rows"][0]), [
-            "LoadOrder", "ImageName", "BaseAddress", "ImageSize", "Publisher", "Description",
-            "Version", "MD5", "Hidden", "Exists", "SHA1", "SHA256", "PESHA1", "PESHA256",
-            "Imphash", "Signature", "Signer", "Catalog", "KnownVulnerable"])
-        flags = set()
-        for row, cells, module in zip(out["rows"], self.csv_rows, self.json_modules):
-            for column, field in typed.items():
-                self.assertEqual(row[column], module[field], column)
-            for column, header in text.items():
-                self.assertEqual(row[column], cells[header].replace("\r\n", "\n"), column)
-            flags |= {row["Hidden"], row["Exists"]}
-        self.assertEqual(flags, {True, False, None})
+        self.check_rows(out["rows"], self.json_modules,
+                        [cells["Known Vulnerable"] for cells in self.csv_rows])
+        self.assertEqual(self.errors(out), [])
+        self.assertEqual({row["Hidden"] for row in out["rows"]} |
+                         {row["Exists"] for row in out["rows"]}, {True, False, None})
         self.assertIn("0" * 32, [row["MD5"] for row in out["rows"]])
+        # An entry matched several ways, a module on no list.
+        texts = [row["KnownVulnerable"] for row in out["rows"]]
+        self.assertTrue(any(t.startswith("LOLDrivers ") and ", " in t for t in texts), texts)
+        self.assertIn("", texts)
+        # A text its file's author made look like a formula comes back as the file has it.
+        self.assertIn('=HYPERLINK("http://acme.example","Acme")',
+                      [row["Description"] for row in out["rows"]])
+
+    def test_known_vulnerable_is_the_csv_exports_text(self):
+        # The matches of the JSON export put as the CSV export's cell puts them: one entry per
+        # list entry in the order found, each way it matched once.
+        def lol(entry, category, matched):
+            return {"source": "drivers.csv", "list": "LOLDrivers", "id": entry,
+                    "category": category, "matched": matched}
+
+        def rule(entry, matched, source="SiPolicy.xml"):
+            return {"source": source, "list": "SiPolicy", "id": entry, "category": None,
+                    "matched": matched}
+
+        cases = (
+            ([], ""),
+            ([lol("id-1", "vulnerable driver", "image hash SHA-256")],
+             "LOLDrivers id-1 (vulnerable driver): image hash SHA-256"),
+            ([lol("id-1", "malicious", "file hash MD5"), lol("id-1", "malicious", "file hash SHA-1"),
+              lol("id-1", "malicious", "image hash SHA-1")],
+             "LOLDrivers id-1 (malicious): file hash MD5, file hash SHA-1, image hash SHA-1"),
+            ([lol("id-2", "vulnerable driver", "file hash SHA-256"),
+              rule("ID_DENY_X", "name and version"),
+              lol("id-2", "vulnerable driver", "image hash SHA-256")],
+             "LOLDrivers id-2 (vulnerable driver): file hash SHA-256, image hash SHA-256; "
+             "SiPolicy ID_DENY_X: name and version"),
+            ([rule("R", "image hash SHA-1"), rule("R", "image hash SHA-1")],
+             "SiPolicy R: image hash SHA-1"),
+            ([lol("id-3", "", "file hash SHA-256")], "LOLDrivers id-3: file hash SHA-256"),
+            # One rule ID in two policies: two entries.
+            ([rule("R", "image hash SHA-1"), rule("R", "image hash SHA-256", "Other.xml")],
+             "SiPolicy R: image hash SHA-1; SiPolicy R: image hash SHA-256"),
+        )
+        modules = []
+        for i, (matches, _) in enumerate(cases):
+            module = dict(self.json_modules[i % len(self.json_modules)], knownVulnerable=matches)
+            modules.append(module)
+        path = os.path.join(self.directory.name, "matches.json")
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump(dict(self.json_document, modules=modules), f)
+        out = self.collect(json_path=path)
+        self.assertEqual([row["KnownVulnerable"] for row in out["rows"]],
+                         [text for _, text in cases])
+
+    def test_no_driver_text_hides_a_row(self):
+        # Texts a driver's author controls that the client's CSV reader takes for JSON (and
+        # stops at) or for a number: every module comes back, each text exactly.
+        modules = [dict(module) for module in self.json_modules]
+        modules[0]["version"] = "1.10"
+        modules[1]["description"] = "[not json"
+        modules[2]["publisher"] = "{x"
+        modules[3]["version"] = "10"
+        modules[4]["description"] = '{"a": 1}'
+        json_path = os.path.join(self.directory.name, "hostile.json")
+        with open(json_path, "w", encoding="utf-8") as f:
+            json.dump(dict(self.json_document, modules=modules), f, indent=2)
+        # The CSV export of the same modules, for an artifact that would read that instead.
+        csv_path = os.path.join(self.directory.name, "hostile.csv")
+        header = list(self.csv_rows[0])
+        with open(csv_path, "w", encoding="utf-8", newline="") as f:
+            writer = csv.writer(f, lineterminator="\r\n")
+            writer.writerow(header)
+            for cells, module in zip(self.csv_rows, modules):
+                cells = dict(cells, Version=module["version"], Description=module["description"],
+                             Publisher=module["publisher"])
+                writer.writerow([cells[name] for name in header])
+        out = self.collect(json_path=json_path, csv_path=csv_path)
+        self.check_rows(out["rows"], modules,
+                        [cells["Known Vulnerable"] for cells in self.csv_rows])
+        self.assertEqual(self.errors(out), [])
+
+    def test_an_export_that_is_not_json_is_an_error(self):
+        with open(self.json_path, encoding="utf-8") as f:
+            text = f.read()
+        for name, content in (("cut", text[:len(text) // 2]), ("empty", ""),
+                              ("array", "[]")):
+            with self.subTest(export=name):
+                path = os.path.join(self.directory.name, name + ".json")
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write(content)
+                out = self.collect(json_path=path)
+                self.assertEqual(out["rows"], [])
+                self.assertEqual(len(self.errors(out)), 1, out["logs"])
+                self.assertRegex(self.errors(out)[0],
+                                 r"^Tolvessa's JSON export .*\.json could not be read$")
+
+    def test_reads_an_export_beyond_the_default_length(self):
+        # read_file reads 4 MiB unless told more: an export longer than that is read whole.
+        modules = [dict(module, description="%d " % i + "x" * 700000)
+                   for i, module in enumerate(self.json_modules + self.json_modules)]
+        path = os.path.join(self.directory.name, "long.json")
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump(dict(self.json_document, modules=modules), f)
+        self.assertGreater(os.path.getsize(path), 4 * 1024 * 1024 + 1024 * 1024)
+        out = self.collect(json_path=path)
+        self.assertEqual(self.errors(out), [])
+        self.assertEqual([row["Description"] for row in out["rows"]],
+                         [module["description"] for module in modules])
+
+    def test_an_export_without_modules_is_no_error(self):
+        path = os.path.join(self.directory.name, "none.json")
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump(dict(self.json_document, modules=[]), f)
+        out = self.collect(json_path=path)
+        self.assertEqual(out["rows"], [])
+        self.assertEqual(self.errors(out), [])
 
     def test_only_known_vulnerable(self):
         listed = [cells["Image Name"] for cells in self.csv_rows if cells["Known Vulnerable"]]

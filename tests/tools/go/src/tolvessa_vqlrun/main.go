@@ -21,6 +21,7 @@ import (
 	"encoding/base64"
 	"encoding/csv"
 	"encoding/json"
+	"errors"
 	"fmt"
 	"io"
 	"io/ioutil"
@@ -68,6 +69,7 @@ type testCase struct {
 	ReturnCode   int64                  `json:"return_code"`
 	Stderr       string                 `json:"stderr"`
 	CSV          string                 `json:"csv"`
+	JSON         string                 `json:"json"`
 }
 
 type logEntry struct {
@@ -255,9 +257,10 @@ func (c *collector) scope() types.Scope {
 				c.mu.Lock()
 				c.out.Runs = append(c.out.Runs, a.Argv)
 				c.mu.Unlock()
+				exports := map[string]string{"-csv": c.c.CSV, "-json": c.c.JSON}
 				for i := 0; i+1 < len(a.Argv); i++ {
-					if a.Argv[i] == "-csv" && c.c.CSV != "" {
-						data, err := ioutil.ReadFile(c.c.CSV)
+					if from := exports[a.Argv[i]]; from != "" {
+						data, err := ioutil.ReadFile(from)
 						if err == nil {
 							err = ioutil.WriteFile(a.Argv[i+1], data, 0o600)
 						}
@@ -319,6 +322,81 @@ func (c *collector) scope() types.Scope {
 		})
 
 	scope.AppendFunctions(
+		// The client's read_file(): the file's first "length" bytes (4 MiB when not given) as
+		// text, "" with a log line when it cannot be opened.
+		functions.GenericFunction{
+			FunctionName: "read_file",
+			Function: func(ctx context.Context, scope types.Scope, args *ordereddict.Dict) types.Any {
+				var a struct {
+					Length   int    `vfilter:"optional,field=length"`
+					Offset   int64  `vfilter:"optional,field=offset"`
+					Filename string `vfilter:"required,field=filename"`
+					Accessor string `vfilter:"optional,field=accessor"`
+				}
+				if err := arg_parser.ExtractArgsWithContext(ctx, scope, args, &a); err != nil {
+					scope.Log("ERROR:read_file: %v", err)
+					return ""
+				}
+				if a.Length == 0 {
+					a.Length = 4 * 1024 * 1024
+				}
+				f, err := os.Open(a.Filename)
+				if err != nil {
+					c.logf("DEFAULT", "read_file: %v: %v", a.Filename, err)
+					return ""
+				}
+				defer f.Close()
+				if a.Offset > 0 {
+					_, _ = f.Seek(a.Offset, io.SeekStart)
+				}
+				buf := make([]byte, a.Length)
+				n, err := io.ReadAtLeast(f, buf, len(buf))
+				if err != nil && !errors.Is(err, io.ErrUnexpectedEOF) && !errors.Is(err, io.EOF) {
+					c.logf("DEFAULT", "read_file: %v", err)
+					return ""
+				}
+				return string(buf[:n])
+			},
+		},
+		// The client's parse_json(): the text as an object (encoding/json into an ordered dict,
+		// so numbers as integers or floats, and a text that reads as an RFC 3339 time as a
+		// time), null with a log line when it is not one JSON object.
+		functions.GenericFunction{
+			FunctionName: "parse_json",
+			Function: func(ctx context.Context, scope types.Scope, args *ordereddict.Dict) types.Any {
+				var a struct {
+					Data string `vfilter:"required,field=data"`
+				}
+				if err := arg_parser.ExtractArgsWithContext(ctx, scope, args, &a); err != nil {
+					scope.Log("ERROR:parse_json: %v", err)
+					return &types.Null{}
+				}
+				result := ordereddict.NewDict()
+				if err := json.Unmarshal([]byte(a.Data), result); err != nil {
+					c.logf("DEFAULT", "parse_json: %v", err)
+					return &types.Null{}
+				}
+				return result
+			},
+		},
+		// The client's join(): the texts with "sep" between them, "," when it is empty.
+		functions.GenericFunction{
+			FunctionName: "join",
+			Function: func(ctx context.Context, scope types.Scope, args *ordereddict.Dict) types.Any {
+				var a struct {
+					Array []string `vfilter:"required,field=array"`
+					Sep   string   `vfilter:"optional,field=sep"`
+				}
+				if err := arg_parser.ExtractArgsWithContext(ctx, scope, args, &a); err != nil {
+					scope.Log("ERROR:join: %v", err)
+					return false
+				}
+				if a.Sep == "" {
+					a.Sep = ","
+				}
+				return strings.Join(a.Array, a.Sep)
+			},
+		},
 		// The client's get(): "field" is a key taken as it is (blanks and all), "member" a
 		// dotted path; from the row in scope when no item is given.
 		functions.GenericFunction{
