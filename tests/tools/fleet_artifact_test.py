@@ -120,7 +120,7 @@ class FleetArtifactTest(unittest.TestCase):
     def test_takes_exactly_the_fields_of_the_export(self):
         # The columns come from the modules of the JSON export, one field each, in the export's
         # order; the matches as one text.
-        select = self.query[self.query.index("foreach(row=Doc.modules"):]
+        select = self.query[self.query.index("LET ModuleRows(Modules)"):]
         select = select[:select.index("FROM scope()")]
         columns = re.findall(r"^\s*(?:([A-Za-z0-9]+)|KnownVulnerableText\(Matches=([A-Za-z0-9]+)\))"
                              r" AS ([A-Za-z0-9_]+),?$", select, re.MULTILINE)

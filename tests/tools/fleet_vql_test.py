@@ -106,8 +106,8 @@ class FleetVqlTest(unittest.TestCase):
                               stderr=subprocess.STDOUT, text=True)
 
     def collect(self, name=MAIN, parameters=None, architecture="amd64", tools=None,
-                return_code=0, stderr="", json_path=None, csv_path=None):
-        case = {"artifacts": self.artifacts, "collect": name, "parameters": parameters or {},
+                return_code=0, stderr="", json_path=None, csv_path=None, artifacts=None):
+        case = {"artifacts": artifacts or self.artifacts, "collect": name, "parameters": parameters or {},
                 "architecture": architecture,
                 "tools": ALL_TOOLS if tools is None else tools, "return_code": return_code,
                 "stderr": stderr, "csv": csv_path or self.csv_path,
@@ -312,6 +312,19 @@ class FleetVqlTest(unittest.TestCase):
         out = self.collect(json_path=json_path, csv_path=csv_path)
         self.check_rows(out["rows"], modules,
                         [cells["Known Vulnerable"] for cells in self.csv_rows])
+        self.assertEqual(self.errors(out), [])
+        # The client's CSV reader over the same modules stops at the first such text, with no
+        # error: the modules after it would be missing.
+        reader = os.path.join(self.directory.name, "Windows.Read.Csv.yaml")
+        with open(reader, "w", encoding="utf-8") as f:
+            f.write("name: Windows.Read.Csv\nsources:\n  - query: |\n"
+                    "      LET path <= tempfile(extension=\".csv\")\n"
+                    "      SELECT * FROM foreach(row={\n"
+                    "          SELECT * FROM execve(argv=[\"program\", \"-csv\", path])\n"
+                    "      }, query={ SELECT * FROM parse_csv(filename=path) })\n")
+        out = self.collect("Windows.Read.Csv", csv_path=csv_path, artifacts=[reader])
+        self.assertEqual(len(out["rows"]), 1)
+        self.assertEqual(out["rows"][0]["Version"], 1.1)
         self.assertEqual(self.errors(out), [])
 
     def test_an_export_that_is_not_json_is_an_error(self):

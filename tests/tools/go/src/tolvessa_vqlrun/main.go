@@ -1,15 +1,19 @@
 // tolvessa_vqlrun collects a fleet-engine artifact here, with the engine's own VQL evaluator
-// (vfilter) and stand-ins for the client's plugins that the artifacts use: info(),
-// Generic.Utils.FetchBinary, execve, tempfile, parse_csv and log. Other artifacts of the
-// files given are callable as Artifact.<name>(), as on a client.
+// (vfilter) and stand-ins for the client's plugins and functions that the artifacts use:
+// info(), Generic.Utils.FetchBinary, execve, tempfile, read_file, parse_json, parse_csv,
+// join, get and log. Other artifacts of the files given are callable as Artifact.<name>(), as
+// on a client.
 //
 //	tolvessa_vqlrun CASE.json
 //
 // CASE.json: {"artifacts": [FILE...], "collect": NAME, "parameters": {NAME: VALUE},
 // "architecture": "amd64", "tools": {TOOL: PATH}, "return_code": N, "stderr": TEXT,
-// "csv": FILE}. A tool missing from "tools" is one the fetch fails for. The program run by
-// execve copies "csv" to the path after its "-csv" argument and exits with "return_code".
-// parse_csv types the cells as the client's does (numbers, "true"/"false", JSON).
+// "csv": FILE, "json": FILE}. A tool missing from "tools" is one the fetch fails for. The
+// program run by execve copies "csv" and "json" to the paths after its "-csv" and "-json"
+// arguments and exits with "return_code". read_file, parse_json and join behave as the
+// client's do (read_file's 4 MiB unless told more; parse_json's ordered dict, its numbers and
+// times); parse_csv types the cells as the client's does (numbers, "true"/"false", JSON, and
+// a cell that is not JSON ends the reading).
 //
 // Prints one JSON document: {"rows": [...], "logs": [{"level", "message"}...],
 // "runs": [[ARGV...]...], "fetched": [TOOL...], "engine": [LINE...]} where "engine" holds
