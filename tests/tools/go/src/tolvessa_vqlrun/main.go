@@ -1,8 +1,8 @@
 // tolvessa_vqlrun collects a fleet-engine artifact here, with the engine's own VQL evaluator
 // (vfilter) and stand-ins for the client's plugins and functions that the artifacts use:
 // info(), Generic.Utils.FetchBinary, execve, tempfile, read_file, parse_json, parse_csv,
-// join, get and log. Other artifacts of the files given are callable as Artifact.<name>(), as
-// on a client.
+// format, join, get and log. Other artifacts of the files given are callable as
+// Artifact.<name>(), as on a client.
 //
 //	tolvessa_vqlrun CASE.json
 //
@@ -32,11 +32,13 @@ import (
 	"log"
 	"os"
 	"path/filepath"
+	"reflect"
 	"regexp"
 	"sort"
 	"strconv"
 	"strings"
 	"sync"
+	"time"
 
 	"github.com/Velocidex/ordereddict"
 	yaml "github.com/Velocidex/yaml/v2"
@@ -381,6 +383,38 @@ func (c *collector) scope() types.Scope {
 					return &types.Null{}
 				}
 				return result
+			},
+		},
+		// The client's format(): fmt.Sprintf over "args" (a list, or one value), a time as
+		// RFC 3339 in UTC.
+		functions.GenericFunction{
+			FunctionName: "format",
+			Function: func(ctx context.Context, scope types.Scope, args *ordereddict.Dict) types.Any {
+				var a struct {
+					Format string    `vfilter:"required,field=format"`
+					Args   types.Any `vfilter:"optional,field=args"`
+				}
+				if err := arg_parser.ExtractArgsWithContext(ctx, scope, args, &a); err != nil {
+					scope.Log("ERROR:format: %v", err)
+					return false
+				}
+				var values []interface{}
+				if a.Args != nil {
+					slice := reflect.ValueOf(a.Args)
+					if slice.Type().Kind() != reflect.Slice {
+						values = append(values, a.Args)
+					} else {
+						for i := 0; i < slice.Len(); i++ {
+							values = append(values, slice.Index(i).Interface())
+						}
+					}
+				}
+				for i, value := range values {
+					if t, ok := value.(time.Time); ok {
+						values[i] = t.UTC().Format(time.RFC3339)
+					}
+				}
+				return fmt.Sprintf(a.Format, values...)
 			},
 		},
 		// The client's join(): the texts with "sep" between them, "," when it is empty.
