@@ -13,8 +13,9 @@ std::optional<PeFileRange> FindVersionData(const PeImage& image, ByteSource& fil
 
 // Reads the RT_VERSION resource of PE32 and PE32+ images and looks values up in it the way
 // VerQueryValueW does for Unicode version data. Every call opens the file again and reads only
-// the headers, the resource directory entries on the way and the resource itself. Truncated or
-// malformed images have no version data.
+// the headers (PeImage: with the section table and debug directory), the resource directory
+// entries on the way and the resource itself. Truncated or malformed images have no version
+// data.
 class PeVersionApi : public VersionApi {
   public:
     explicit PeVersionApi(const HostPaths& paths) : paths_(paths) {}
