@@ -270,11 +270,14 @@ std::optional<PeImage> PeImage::Parse(ByteSource& source) {
 
     const std::optional<PeDataDirectory> debug = image.Directory(kPeDebugDirectory);
     if (debug && debug->virtualAddress != 0 && debug->size != 0) {
+        // The entries are read only once their count is known to be sound.
         const std::uint32_t count = debug->size / kPeDebugEntrySize;
         const auto at =
-            image.FileOffset(debug->virtualAddress, std::uint64_t{count} * kPeDebugEntrySize);
-        std::vector<std::uint8_t> entries(std::size_t{count} * kPeDebugEntrySize);
-        if (count == 0 || count > kMaxDebugEntries || !at || !ReadBytes(source, *at, entries)) {
+            count == 0 || count > kMaxDebugEntries
+                ? std::nullopt
+                : image.FileOffset(debug->virtualAddress, std::uint64_t{count} * kPeDebugEntrySize);
+        std::vector<std::uint8_t> entries(at ? std::size_t{count} * kPeDebugEntrySize : 0);
+        if (!at || !ReadBytes(source, *at, entries)) {
             image.debugDirectoryDamaged_ = true;
         } else {
             for (std::size_t i = 0; i < entries.size(); i += kPeDebugEntrySize) {
