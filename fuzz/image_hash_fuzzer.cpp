@@ -14,11 +14,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace tolvessa;
     const std::span<const std::uint8_t> bytes(data, size);
     MemorySource source(bytes);
+    const std::optional<PeImage> image = PeImage::Parse(source);
+    if (!image) {
+        FUZZ_CHECK(!PlanImageHash(source) && !ImportHashText(source));
+        return 0;
+    }
 
-    if (const std::optional<ImageHashPlan> plan = PlanImageHash(source)) {
-        const std::optional<PeHeaders> headers = ReadPeHeaders(source);
-        FUZZ_CHECK(headers.has_value());
-        const auto table = ReadDataDirectory(source, *headers, kPeCertificateDirectory);
+    if (const std::optional<ImageHashPlan>& plan = image->HashPlan()) {
+        const PeHeaders* headers = &image->Headers();
+        const auto table = image->CertificateTable();
         FUZZ_CHECK(table.has_value());
         const ByteRange excluded[] = {{headers->checksumOffset, headers->checksumOffset + 4},
                                       {table->entryOffset, table->entryOffset + 8}};
@@ -46,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    if (const std::optional<std::string> text = ImportHashText(source)) {
+    if (const std::optional<std::string> text = ImportHashText(*image, source)) {
         for (const char c : *text)
             FUZZ_CHECK(!(c >= 'A' && c <= 'Z'));
         // "library.function" items: a non-empty list names at least one library's function.

@@ -103,6 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    buffer[37] == 0);
         LookUpEverywhere(api, buffer);
     }
+    // The same image parsed from memory finds the same version data, where the file has it.
+    MemorySource memory(bytes);
+    const std::optional<PeImage> parsed = PeImage::Parse(memory);
+    const auto found = parsed ? host::FindVersionData(*parsed, memory) : std::nullopt;
+    FUZZ_CHECK(found ? found->size == versionSize && RangeFits(size, found->offset, found->size)
+                     : versionSize == 0);
     const TFileVersionInfo info = ReadFileVersionInfo(api, image);
     if (versionSize == 0) {
         for (const Text TFileVersionInfo::*field : kFields)

@@ -11,7 +11,7 @@
 #   --fork JOBS   run each target in JOBS processes at once (libFuzzer's fork mode); the
 #                 executions and the time are those of all of them together
 #   TARGET        module_table, kernel_path, pe_version, cmd_line, certificate_table,
-#                 image_hash, catalog, loldrivers_csv, sipolicy, timestamp
+#                 image_hash, pe_image, catalog, loldrivers_csv, sipolicy, timestamp
 #                 (default: every target the build has)
 #
 # The seeds in fuzz/corpus/<target> and the inputs in fuzz/regressions/<target> are read first;

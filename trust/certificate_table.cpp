@@ -5,16 +5,19 @@
 namespace tolvessa {
 
 std::optional<PeCertificateLayout> ReadCertificateLayout(ByteSource& file) {
-    const std::optional<PeHeaders> headers = ReadPeHeaders(file);
-    if (!headers)
+    const std::optional<PeImage> image = PeImage::Parse(file);
+    if (!image)
         return std::nullopt;
-    const std::optional<PeDataDirectory> directory =
-        ReadDataDirectory(file, *headers, kPeCertificateDirectory);
+    return ReadCertificateLayout(*image);
+}
+
+std::optional<PeCertificateLayout> ReadCertificateLayout(const PeImage& image) {
+    const std::optional<PeDataDirectory> directory = image.CertificateTable();
     if (!directory)
         return std::nullopt;
 
     PeCertificateLayout layout;
-    layout.checksumOffset = headers->checksumOffset;
+    layout.checksumOffset = image.ChecksumOffset();
     layout.directoryOffset = directory->entryOffset;
     layout.tableOffset = directory->virtualAddress;
     layout.tableSize = directory->size;

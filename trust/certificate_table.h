@@ -28,6 +28,8 @@ struct PeCertificateLayout {
 // optional header is too short for, or its NumberOfRvaAndSizes leaves out, the certificate-table
 // directory entry.
 std::optional<PeCertificateLayout> ReadCertificateLayout(ByteSource& file);
+// The same for an image already parsed.
+std::optional<PeCertificateLayout> ReadCertificateLayout(const PeImage& image);
 
 struct CertificateEntry {
     std::uint64_t offset = 0;  // of the entry's header in the file

@@ -154,29 +154,20 @@ std::optional<ImageDigest> IndirectDataDigest(const ASN1_STRING* content) {
     return digest;
 }
 
-// Hashes the file without its CheckSum, its certificate-table directory entry and the table.
+// Hashes what the image hash plan covers: the file without its CheckSum, its certificate-table
+// directory entry and the table.
 std::optional<std::vector<std::uint8_t>> ComputeImageDigest(ByteSource& file,
-                                                            const PeCertificateLayout& layout,
+                                                            const ImageHashPlan& plan,
                                                             const EVP_MD* algorithm) {
     const MdCtxPtr context(EVP_MD_CTX_new());
     if (!context || EVP_DigestInit_ex(context.get(), algorithm, nullptr) != 1)
         return std::nullopt;
 
-    const std::uint64_t size = file.Size();
-    const std::uint64_t tableEnd = std::uint64_t{layout.tableOffset} + layout.tableSize;
-    const std::array<std::pair<std::uint64_t, std::uint64_t>, 4> ranges{{
-        {0, layout.checksumOffset},
-        {layout.checksumOffset + 4, layout.directoryOffset},
-        {layout.directoryOffset + 8, layout.tableOffset},
-        {tableEnd, size},
-    }};
     std::vector<std::uint8_t> chunk(1 << 16);
-    for (const auto& [begin, end] : ranges) {
-        if (begin > end || end > size)
-            return std::nullopt;
-        for (std::uint64_t at = begin; at < end;) {
+    for (const ByteRange& range : plan.ranges) {
+        for (std::uint64_t at = range.begin; at < range.end;) {
             const std::size_t take =
-                static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - at));
+                static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), range.end - at));
             const std::span<std::uint8_t> piece(chunk.data(), take);
             if (!file.ReadAt(at, piece) ||
                 EVP_DigestUpdate(context.get(), piece.data(), piece.size()) != 1)
@@ -184,6 +175,9 @@ std::optional<std::vector<std::uint8_t>> ComputeImageDigest(ByteSource& file,
             at += take;
         }
     }
+    const std::array<std::uint8_t, 8> zeros{};
+    if (EVP_DigestUpdate(context.get(), zeros.data(), plan.zeroPadding) != 1)
+        return std::nullopt;
     std::vector<std::uint8_t> digest(EVP_MAX_MD_SIZE);
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1)
@@ -206,7 +200,9 @@ SignatureCheck OpenSslTrustApi::CheckEmbedded(const Text& path) {
     const std::unique_ptr<PosixTrustFile> file = OpenRegularFile(paths_.ToHost(path));
     if (!file)
         return {OpenFailureStatus(errno), {}};
-    const std::optional<PeCertificateLayout> layout = ReadCertificateLayout(*file);
+    const std::optional<PeImage> image = PeImage::Parse(*file);
+    const std::optional<PeCertificateLayout> layout =
+        image ? ReadCertificateLayout(*image) : std::nullopt;
     if (!layout)
         return {trust_status::kSubjectFormUnknown, {}};
     const std::optional<std::vector<CertificateEntry>> entries =
@@ -234,8 +230,9 @@ SignatureCheck OpenSslTrustApi::CheckEmbedded(const Text& path) {
 
     if (!expected->algorithm)
         return {trust_status::kBadAlgorithm, name};
+    const std::optional<ImageHashPlan>& plan = image->HashPlan();
     const std::optional<std::vector<std::uint8_t>> actual =
-        ComputeImageDigest(*file, *layout, expected->algorithm);
+        plan ? ComputeImageDigest(*file, *plan, expected->algorithm) : std::nullopt;
     if (!actual || *actual != expected->value)
         return {trust_status::kBadDigest, name};
 

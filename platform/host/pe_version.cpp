@@ -59,137 +59,29 @@ class ImageFile : public ByteSource {
     std::uint64_t windowLength_ = 0;
 };
 
-constexpr std::uint32_t kResourceTypeVersion = 16;
-constexpr std::uint32_t kSubdirectoryBit = 0x80000000u;
-
 // Header, key "VS_VERSION_INFO" and its NUL.
 constexpr std::size_t kRootKeyOffset = 6;
 constexpr std::u16string_view kRootKey = u"VS_VERSION_INFO";
 constexpr std::size_t kMinimalRootSize = kRootKeyOffset + 2 * (kRootKey.size() + 1);
 
-// Where the version resource lies in the file.
-struct ResourceData {
-    std::uint64_t offset = 0;
-    std::uint32_t size = 0;
-};
-
-class VersionResourceFinder {
-  public:
-    explicit VersionResourceFinder(ImageFile& file) : file_(file) {}
-
-    // The RT_VERSION data, when the image has one that holds a VS_VERSION_INFO root.
-    std::optional<ResourceData> FindVersionResource() {
-        const std::optional<std::uint32_t> found = ReadHeaders();
-        if (!found)
-            return std::nullopt;
-        const std::uint32_t resourceRva = *found;
-
-        // Type, then the first name or id, then the first language.
-        const auto typeEntry = FindTypeEntry(resourceRva, kResourceTypeVersion);
-        if (!typeEntry || (*typeEntry & kSubdirectoryBit) == 0)
-            return std::nullopt;
-        const auto nameEntry = FirstEntry(resourceRva, *typeEntry & ~kSubdirectoryBit);
-        if (!nameEntry || (*nameEntry & kSubdirectoryBit) == 0)
-            return std::nullopt;
-        const auto languageEntry = FirstEntry(resourceRva, *nameEntry & ~kSubdirectoryBit);
-        if (!languageEntry || (*languageEntry & kSubdirectoryBit) != 0)
-            return std::nullopt;
-
-        std::array<std::uint8_t, 16> dataEntry;
-        if (!ReadInResources(resourceRva, *languageEntry, dataEntry))
-            return std::nullopt;
-        const std::uint32_t dataRva = Read32(dataEntry, 0);
-        const std::uint32_t dataSize = Read32(dataEntry, 4);
-        if (dataSize < kMinimalRootSize)
-            return std::nullopt;
-        const auto dataOffset = FileOffset(dataRva, dataSize);
-        if (!dataOffset)
-            return std::nullopt;
-
-        std::array<std::uint8_t, kMinimalRootSize> root;
-        if (!file_.ReadAt(*dataOffset, root) || !IsVersionRoot(root))
-            return std::nullopt;
-        return ResourceData{*dataOffset, dataSize};
-    }
-
-  private:
-    static bool IsVersionRoot(std::span<const std::uint8_t> root) {
-        if (Read16(root, 0) < kMinimalRootSize)
+bool IsVersionRoot(std::span<const std::uint8_t> root) {
+    if (Read16(root, 0) < kMinimalRootSize)
+        return false;
+    for (std::size_t i = 0; i <= kRootKey.size(); ++i) {
+        const char16_t expected = i < kRootKey.size() ? kRootKey[i] : u'\0';
+        if (Read16(root, kRootKeyOffset + 2 * i) != expected)
             return false;
-        for (std::size_t i = 0; i <= kRootKey.size(); ++i) {
-            const char16_t expected = i < kRootKey.size() ? kRootKey[i] : u'\0';
-            if (Read16(root, kRootKeyOffset + 2 * i) != expected)
-                return false;
-        }
-        return true;
     }
+    return true;
+}
 
-    // The image headers and section table. Gives the RVA of the resource directory.
-    std::optional<std::uint32_t> ReadHeaders() {
-        const std::optional<PeHeaders> headers = ReadPeHeaders(file_);
-        if (!headers)
-            return std::nullopt;
-        const auto resources = ReadDataDirectory(file_, *headers, kPeResourceDirectory);
-        if (!resources || resources->virtualAddress == 0)
-            return std::nullopt;
-        auto sections = ReadSectionTable(file_, *headers);
-        if (!sections)
-            return std::nullopt;
-        sections_ = std::move(*sections);
-        return resources->virtualAddress;
-    }
-
-    // The file offset of `count` bytes at `rva`.
-    std::optional<std::uint64_t> FileOffset(std::uint64_t rva, std::uint64_t count) {
-        return RvaToFileOffset(sections_, file_.Size(), rva, count);
-    }
-
-    // Reads at an offset from the start of the resource directory.
-    bool ReadInResources(std::uint32_t resourceRva, std::uint64_t offset,
-                         std::span<std::uint8_t> out) {
-        const auto at = FileOffset(std::uint64_t{resourceRva} + offset, out.size());
-        return at && file_.ReadAt(*at, out);
-    }
-
-    // Named and id entry counts of the directory at `offset`.
-    std::optional<std::uint32_t> EntryCount(std::uint32_t resourceRva, std::uint64_t offset) {
-        std::array<std::uint8_t, 16> header;
-        if (!ReadInResources(resourceRva, offset, header))
-            return std::nullopt;
-        return std::uint32_t{Read16(header, 12)} + Read16(header, 14);
-    }
-
-    // The OffsetToData of the entry with numeric id `id` in the root directory.
-    std::optional<std::uint32_t> FindTypeEntry(std::uint32_t resourceRva, std::uint32_t id) {
-        const auto count = EntryCount(resourceRva, 0);
-        if (!count)
-            return std::nullopt;
-        for (std::uint32_t i = 0; i < *count; ++i) {
-            std::array<std::uint8_t, 8> entry;
-            if (!ReadInResources(resourceRva, 16 + 8 * std::uint64_t{i}, entry)) {
-                return std::nullopt;
-            }
-            // A named entry has its top bit set, so it never equals a numeric id.
-            if (Read32(entry, 0) == id)
-                return Read32(entry, 4);
-        }
+// The version data of the image in `file`, parsed here.
+std::optional<PeFileRange> VersionDataOf(ByteSource& file) {
+    const std::optional<PeImage> image = PeImage::Parse(file);
+    if (!image)
         return std::nullopt;
-    }
-
-    // The OffsetToData of the first entry of the directory at `offset`.
-    std::optional<std::uint32_t> FirstEntry(std::uint32_t resourceRva, std::uint64_t offset) {
-        const auto count = EntryCount(resourceRva, offset);
-        if (!count || *count == 0)
-            return std::nullopt;
-        std::array<std::uint8_t, 8> entry;
-        if (!ReadInResources(resourceRva, offset + 16, entry))
-            return std::nullopt;
-        return Read32(entry, 4);
-    }
-
-    ImageFile& file_;
-    std::vector<PeSection> sections_;
-};
+    return FindVersionData(*image, file);
+}
 
 // --- Version data tree ---------------------------------------------------------------------
 
@@ -274,12 +166,22 @@ std::optional<Node> FindChild(std::span<const std::uint8_t> block, const Node& p
 
 }  // namespace
 
+std::optional<PeFileRange> FindVersionData(const PeImage& image, ByteSource& file) {
+    const std::optional<PeFileRange> data = image.VersionResource(file);
+    std::array<std::uint8_t, kMinimalRootSize> root{};
+    if (!data || data->size < kMinimalRootSize || !ReadBytes(file, data->offset, root) ||
+        !IsVersionRoot(root)) {
+        return std::nullopt;
+    }
+    return data;
+}
+
 VersionDataSize PeVersionApi::VersionInfoSize(const Text& path) {
     ImageFile file(paths_.ToHost(path));
     if (!file.IsOpen())
         return {};
-    const auto data = VersionResourceFinder(file).FindVersionResource();
-    return {data ? data->size : 0, 0};
+    const auto data = VersionDataOf(file);
+    return {data ? static_cast<std::uint32_t>(data->size) : 0, 0};
 }
 
 bool PeVersionApi::ReadVersionInfo(const Text& path, std::uint32_t /*handle*/,
@@ -289,7 +191,7 @@ bool PeVersionApi::ReadVersionInfo(const Text& path, std::uint32_t /*handle*/,
     ImageFile file(paths_.ToHost(path));
     if (!file.IsOpen())
         return false;
-    const auto data = VersionResourceFinder(file).FindVersionResource();
+    const auto data = VersionDataOf(file);
     if (!data)
         return false;
     const std::size_t count = std::min<std::size_t>(buffer.size(), data->size);

@@ -1,15 +1,21 @@
 // The version calls over PE images on the host file system.
 #pragma once
 
+#include "inventory/pe_image.h"
 #include "inventory/version_info.h"
 #include "platform/host/host_paths.h"
 
 namespace tolvessa::host {
 
+// Where the RT_VERSION resource of an image already parsed from `file` lies, when the image has
+// one that holds a VS_VERSION_INFO root.
+std::optional<PeFileRange> FindVersionData(const PeImage& image, ByteSource& file);
+
 // Reads the RT_VERSION resource of PE32 and PE32+ images and looks values up in it the way
 // VerQueryValueW does for Unicode version data. Every call opens the file again and reads only
-// the headers, the resource directory entries on the way and the resource itself. Truncated or
-// malformed images have no version data.
+// the headers (PeImage: with the section table and debug directory), the resource directory
+// entries on the way and the resource itself. Truncated or malformed images have no version
+// data.
 class PeVersionApi : public VersionApi {
   public:
     explicit PeVersionApi(const HostPaths& paths) : paths_(paths) {}

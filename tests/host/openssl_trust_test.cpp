@@ -186,6 +186,40 @@ TEST(OpenSslTrustTest, TheDigestCoversEveryByteButTheLeftOutOnes) {
     }
 }
 
+// The digest covers what the image hash plan covers: a table that does not end the file leaves
+// bytes that signing tools never hashed, so such a file is refused even when the bytes before the
+// table, moved behind it, would hash as before.
+TEST(OpenSslTrustTest, BytesAfterTheTableAreCoveredByNoSignature) {
+    const Bytes original = ReadAll(kImages + "/signed_64.exe");
+    MemorySource source(original);
+    const auto layout = ReadCertificateLayout(source);
+    ASSERT_TRUE(layout);
+    const std::uint32_t table = layout->tableOffset;
+    ASSERT_EQ(std::uint64_t{table} + layout->tableSize, original.size());
+
+    // The 8 bytes before the table moved behind it, and the entry pointing 8 bytes earlier.
+    Bytes moved(original.begin(), original.begin() + table - 8);
+    moved.insert(moved.end(), original.begin() + table, original.end());
+    moved.insert(moved.end(), original.begin() + table - 8, original.begin() + table);
+    Write32(moved, layout->directoryOffset, table - 8);
+    // And the same 8 bytes added once more after the untouched table.
+    Bytes appended = original;
+    appended.insert(appended.end(), original.begin() + table - 8, original.begin() + table);
+
+    HostPaths paths;
+    OpenSslTrustApi trust(paths, kTestRoot);
+    testing::TempDir dir;
+    for (const auto& [name, bytes] : {std::pair{"moved.exe", moved}, {"appended.exe", appended}}) {
+        SCOPED_TRACE(name);
+        const auto file = dir.Path() / name;
+        WriteAll(file, bytes);
+        EXPECT_EQ(trust.VerifyTrust(Utf8ToText(file.string())), status::kBadDigest)
+            << std::hex << trust.VerifyTrust(Utf8ToText(file.string()));
+        // The message itself still verifies, so its signer is named.
+        EXPECT_EQ(GetSignerName(trust, Utf8ToText(file.string())), u"Tolvessa Test Signer");
+    }
+}
+
 TEST(OpenSslTrustTest, FilesThatAreNotImagesHaveNoSignatureAndNoName) {
     HostPaths paths;
     OpenSslTrustApi trust(paths, kTestRoot);

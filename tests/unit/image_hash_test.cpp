@@ -314,6 +314,53 @@ TEST(ImportHashTextTest, DamagedTablesGiveNoList) {
     }
 }
 
+// The parsed image keeps every thunk as stored; what the list leaves out is the list's choice. A
+// library whose name cannot be read has none, and the list looks at it only for a kept import.
+TEST(PeImageImportsTest, KeepEveryThunkAndLeaveAnUnreadableNameToTheList) {
+    for (const bool plus : {false, true}) {
+        SCOPED_TRACE(plus ? "PE32+" : "PE32");
+        ImportLayout layout;
+        TestImage image = ImportImage(
+            plus, {{"KERNEL32.dll", {"GetTickCount", "#0", "bad name!"}}, {"X.dll", {"#0", "#7"}}},
+            &layout);
+        StrictSource source(image.bytes);
+        {
+            const auto pe = PeImage::Parse(source);
+            ASSERT_TRUE(pe);
+            const auto libraries = pe->Imports(source);
+            ASSERT_TRUE(libraries);
+            ASSERT_EQ(libraries->size(), 2u);
+            EXPECT_EQ((*libraries)[0].name, "KERNEL32.dll");
+            const auto& imports = (*libraries)[0].imports;
+            ASSERT_EQ(imports.size(), 3u);
+            EXPECT_FALSE(imports[0].byOrdinal);
+            EXPECT_EQ(imports[0].name, "GetTickCount");
+            EXPECT_TRUE(imports[1].byOrdinal);
+            EXPECT_EQ(imports[1].ordinal, 0);
+            EXPECT_EQ(imports[2].name, "bad name!");
+            EXPECT_EQ((*libraries)[1].imports.size(), 2u);
+            EXPECT_EQ((*libraries)[1].imports[1].ordinal, 7);
+            EXPECT_EQ(ImportHashText(*pe, source), "kernel32.gettickcount,x.ord7");
+        }
+
+        // X.dll's name outside the file: its import by ordinal 7 needs it.
+        Write32(image.bytes, TestImage::Offset(0x1000 + 20 + 12), 0x9000);
+        auto pe = PeImage::Parse(source);
+        ASSERT_TRUE(pe);
+        auto libraries = pe->Imports(source);
+        ASSERT_TRUE(libraries);
+        EXPECT_EQ((*libraries)[1].name, std::nullopt);
+        EXPECT_EQ(ImportHashText(*pe, source), std::nullopt);
+        // Without that import (now by ordinal 0), X.dll keeps nothing and is left out, its name
+        // unlooked at.
+        const std::uint32_t ordinal7 = layout.lookup[1] + (plus ? 8 : 4);
+        Write32(image.bytes, TestImage::Offset(ordinal7), plus ? 0 : 0x80000000u);
+        pe = PeImage::Parse(source);
+        ASSERT_TRUE(pe);
+        EXPECT_EQ(ImportHashText(*pe, source), "kernel32.gettickcount");
+    }
+}
+
 TEST(ImportHashTextTest, MoreImportsThanAnyImageHasEndTheWalk) {
     // 70,000 imports of one function, then the end: the walk stops at its bound.
     const std::vector<std::string> many(70000, "#9");
