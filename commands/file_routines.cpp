@@ -16,10 +16,6 @@ constexpr std::uint32_t kErrorBadNetPath = 53;
 constexpr std::uint32_t kSettableAttributes =
     0x1 | 0x2 | 0x4 | 0x20 | 0x80 | 0x100 | 0x1000 | 0x2000;
 
-char16_t FoldAscii(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
 bool IsUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~';
@@ -43,10 +39,8 @@ Text AliasSystemFolder(const Text& path, const SystemFolderAlias& folders) {
         system.remove_suffix(1);
     if (system.empty() || folders.alias.empty() || path.size() < system.size())
         return path;
-    for (std::size_t i = 0; i < system.size(); ++i) {
-        if (FoldAscii(path[i]) != FoldAscii(system[i]))
-            return path;
-    }
+    if (!SameFileName(TextView(path).substr(0, system.size()), system))
+        return path;
     // "C:\Windows\system32x" is another folder.
     if (path.size() > system.size() && path[system.size()] != u'\\')
         return path;

@@ -1,6 +1,27 @@
 #include "inventory/text.h"
 
+#include <algorithm>
+
 namespace tolvessa {
+
+namespace {
+
+template <typename Char>
+std::optional<std::string> LowerHex(std::basic_string_view<Char> text, std::size_t length) {
+    if (text.size() != length)
+        return std::nullopt;
+    std::string out;
+    out.reserve(length);
+    for (const Char c : text) {
+        const int digit = HexDigitValue(static_cast<char32_t>(c));
+        if (digit < 0)
+            return std::nullopt;
+        out.push_back("0123456789abcdef"[digit]);
+    }
+    return out;
+}
+
+}  // namespace
 
 Text DecimalText(std::uint64_t value) {
     char16_t digits[24];
@@ -43,6 +64,24 @@ Text HexBytesText(std::span<const std::uint8_t> bytes) {
     return hex;
 }
 
+int HexDigitValue(char32_t c) {
+    if (c >= U'0' && c <= U'9')
+        return static_cast<int>(c - U'0');
+    if (c >= U'a' && c <= U'f')
+        return static_cast<int>(c - U'a') + 10;
+    if (c >= U'A' && c <= U'F')
+        return static_cast<int>(c - U'A') + 10;
+    return -1;
+}
+
+std::optional<std::string> LowerHexDigits(std::string_view text, std::size_t length) {
+    return LowerHex(text, length);
+}
+
+std::optional<std::string> LowerHexDigits(TextView text, std::size_t length) {
+    return LowerHex(text, length);
+}
+
 TextView TrimBlanks(TextView text) {
     std::size_t first = 0;
     std::size_t last = text.size();
@@ -51,6 +90,22 @@ TextView TrimBlanks(TextView text) {
     while (last > first && text[last - 1] <= u' ')
         --last;
     return text.substr(first, last - first);
+}
+
+bool SameFileName(TextView a, TextView b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char16_t x, char16_t y) { return FoldAsciiCase(x) == FoldAsciiCase(y); });
+}
+
+void AppendCodePoint(Text& out, char32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(cp));
+    }
 }
 
 Text Utf8ToText(std::string_view utf8) {
@@ -88,13 +143,7 @@ Text Utf8ToText(std::string_view utf8) {
             continue;
         }
         i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        AppendCodePoint(out, cp);
     }
     return out;
 }

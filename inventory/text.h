@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,8 +22,27 @@ Text HexText(std::uint64_t value, int minDigits = 1);
 // Bytes as two uppercase hexadecimal digits each, in order.
 Text HexBytesText(std::span<const std::uint8_t> bytes);
 
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char32_t c);
+
+// Exactly `length` hexadecimal digits of either case, in lower case; nothing for anything else.
+std::optional<std::string> LowerHexDigits(std::string_view text, std::size_t length);
+std::optional<std::string> LowerHexDigits(TextView text, std::size_t length);
+
 // Removes leading and trailing characters of code U+0020 and below.
 TextView TrimBlanks(TextView text);
+
+// The ASCII letters A-Z as a-z; every other unit as it is.
+constexpr char16_t FoldAsciiCase(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+// Equal but for the case of ASCII letters, as Windows compares the names of files: the letters
+// of the ASCII range without regard to case, everything else exactly.
+bool SameFileName(TextView a, TextView b);
+
+// Appends a code point (up to U+10FFFF) as one UTF-16 unit or a surrogate pair.
+void AppendCodePoint(Text& out, char32_t cp);
 
 // UTF-8 <-> UTF-16. Ill-formed input becomes U+FFFD; nothing is dropped silently.
 Text Utf8ToText(std::string_view utf8);

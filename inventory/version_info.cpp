@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "inventory/pe_image.h"
@@ -32,6 +33,30 @@ constexpr StringKey kStringKeys[] = {
 };
 
 constexpr TextView kTranslationPath = u"\\VarFileInfo\\Translation";
+
+// A buffer the size of the file's version data, with the handle for reading it; nothing when
+// the path is empty, the file has no version data, or a buffer of that size cannot be had in
+// memory (the same as no version data).
+struct VersionBuffer {
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t handle = 0;
+};
+
+std::optional<VersionBuffer> NewVersionBuffer(VersionApi& api, const Text& path) {
+    if (path.empty())
+        return std::nullopt;
+    const auto [size, handle] = api.VersionInfoSize(path);
+    if (size == 0)
+        return std::nullopt;
+    VersionBuffer buffer;
+    try {
+        buffer.bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    buffer.handle = handle;
+    return buffer;
+}
 
 // The bytes of a value that lie inside `block`, up to the end of the value's span.
 std::span<const std::uint8_t> Inside(std::span<const std::uint8_t> block,
@@ -101,27 +126,17 @@ Text StringFileInfoPath(std::uint16_t language, std::uint16_t codePage, TextView
 
 TFileVersionInfo ReadFileVersionInfo(VersionApi& api, const Text& path) {
     TFileVersionInfo info;
-    if (path.empty())
+    std::optional<VersionBuffer> buffer = NewVersionBuffer(api, path);
+    if (!buffer)
         return info;
-
-    const auto [size, handle] = api.VersionInfoSize(path);
-    if (size == 0)
-        return info;
-    // A size that cannot be had in memory is the same as no version data.
-    std::vector<std::uint8_t> buffer;
-    try {
-        buffer.resize(size);
-    } catch (const std::bad_alloc&) {
-        return info;
-    }
 
     // The data is read again before every key; a read that fails leaves only that string empty.
     for (const StringKey& entry : kStringKeys) {
         Text& field = info.*entry.field;
         field.clear();
-        if (!api.ReadVersionInfo(path, handle, buffer))
+        if (!api.ReadVersionInfo(path, buffer->handle, buffer->bytes))
             continue;
-        field = QueryString(api, buffer, entry.key);
+        field = QueryString(api, buffer->bytes, entry.key);
     }
     return info;
 }
@@ -143,19 +158,10 @@ std::optional<std::uint64_t> FixedFileVersion(VersionApi& api,
 
 VersionIdentity ReadVersionIdentity(VersionApi& api, const Text& path) {
     VersionIdentity identity;
-    if (path.empty())
+    std::optional<VersionBuffer> data = NewVersionBuffer(api, path);
+    if (!data || !api.ReadVersionInfo(path, data->handle, data->bytes))
         return identity;
-    const auto [size, handle] = api.VersionInfoSize(path);
-    if (size == 0)
-        return identity;
-    std::vector<std::uint8_t> buffer;
-    try {
-        buffer.resize(size);
-    } catch (const std::bad_alloc&) {
-        return identity;
-    }
-    if (!api.ReadVersionInfo(path, handle, buffer))
-        return identity;
+    const std::span<const std::uint8_t> buffer = data->bytes;
     identity.originalFilename = Meaningful(QueryString(api, buffer, u"OriginalFileName"));
     identity.internalName = Meaningful(QueryString(api, buffer, u"InternalName"));
     identity.fileDescription = Meaningful(QueryString(api, buffer, u"FileDescription"));

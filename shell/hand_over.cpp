@@ -2,24 +2,6 @@
 
 namespace tolvessa {
 
-namespace {
-
-// File names compared as the file system does for the ASCII letters.
-bool SameFileName(TextView a, TextView b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto fold = [](char16_t c) {
-            return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-        };
-        if (fold(a[i]) != fold(b[i]))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 Text HandOverCommandLine(CmdLineApi& cmdLine, const Text& program) {
     Text line = u"\"" + program + u"\"";
     const char16_t* cursor = cmdLine.CommandLine();

@@ -20,16 +20,6 @@ bool IsNameChar(char16_t c) {
     return IsNameStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.' || c == 0xB7;
 }
 
-void AppendCodePoint(Text& out, char32_t cp) {
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-        out.push_back(static_cast<char16_t>(cp));
-    }
-}
-
 // A character the XML grammar allows anywhere in a document.
 bool IsXmlChar(char32_t cp) {
     return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
@@ -182,14 +172,8 @@ class Parser {
             std::size_t digits = 0;
             for (; !AtEnd() && Peek() != u';'; ++at_, ++digits) {
                 const char16_t c = Peek();
-                int digit = -1;
-                if (c >= u'0' && c <= u'9')
-                    digit = c - u'0';
-                else if (hex && c >= u'a' && c <= u'f')
-                    digit = c - u'a' + 10;
-                else if (hex && c >= u'A' && c <= u'F')
-                    digit = c - u'A' + 10;
-                if (digit < 0)
+                const int digit = HexDigitValue(c);
+                if (digit < 0 || (!hex && digit > 9))
                     return Fail(u"a character reference holds something other than digits");
                 value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
                 if (value > 0x10FFFF)

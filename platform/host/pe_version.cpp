@@ -134,16 +134,12 @@ std::optional<Node> ParseNode(std::span<const std::uint8_t> block, std::size_t b
     return node;
 }
 
-char16_t FoldAscii(char16_t c) {
-    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
-}
-
 bool KeyIs(std::span<const std::uint8_t> block, const Node& node, TextView name) {
     if (node.keyUnits != name.size())
         return false;
     for (std::size_t i = 0; i < name.size(); ++i) {
         const auto unit = static_cast<char16_t>(Read16(block, node.key + 2 * i));
-        if (FoldAscii(unit) != FoldAscii(name[i]))
+        if (FoldAsciiCase(unit) != FoldAsciiCase(name[i]))
             return false;
     }
     return true;

@@ -6,7 +6,6 @@ items put them on the clipboard, and unticking gives back the ten columns as the
 
     digest_columns_e2e.py --exe Tolvessa64.exe --probe tolvessa_probe.exe --shots DIR
 """
-import argparse
 import hashlib
 import os
 import re
@@ -27,13 +26,8 @@ except ImportError:  # Debian's package, when another Python runs the test
     import pefile
 
 ARGS = None
-ROW_HEIGHT = 14
 SHOW_HASHES, SHA256_COPY, PE_SHA256_COPY = 1008, 1117, 1118
 CAPTIONS = ["SHA-1", "SHA-256", "PE SHA-1", "PE SHA-256", "Imphash"]
-
-
-def host_file(windows_path):
-    return os.path.join(wine_run.WINEPREFIX, "drive_c", *windows_path[3:].split("\\"))
 
 
 def image_hash(path, digest, work):
@@ -60,39 +54,26 @@ class DigestColumnsTest(unittest.TestCase):
     def setUpClass(cls):
         cls.g = gui.Gui(ARGS.exe, ARGS.probe, ARGS.shots)
         cls.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-digests-")
-        cls.app = subprocess.Popen([wine_run.WINE, ARGS.exe], cwd=cls.tmp.name,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        ids = wine_run.find_windows("Corvane Tolvessa v", timeout=60)
-        if not ids:
-            raise AssertionError("the main window did not come up")
-        cls.window = ids[0]
+        cls.app = wine_run.start_exe(ARGS.exe, cwd=cls.tmp.name)
+        cls.window = wine_run.main_window()
         cls.g.wait_status("   3 Modules Loaded")
-        cls.columns_before = cls.columns()
+        cls.columns_before = cls.g.columns()
 
     @classmethod
     def tearDownClass(cls):
-        if cls.app.poll() is None:
-            cls.app.kill()
-            cls.app.wait(timeout=30)
+        wine_run.stop_exe(cls.app)
         cls.tmp.cleanup()
-
-    @classmethod
-    def columns(cls):
-        """The widths of the list's columns."""
-        text, _ = cls.g.probe("columns")
-        return [int(w) for w in text.split()[3:]]
 
     def filled_rows(self, timeout=60):
         """The rows once every digest cell of an existing file is filled in."""
-        end = time.time() + timeout
-        while time.time() < end:
-            rows = self.g.rows()
-            if rows and all(len(r) == 18 and r[10] and r[11] and r[15] for r in rows
-                            if r[9] == "True"):
-                return rows
-            time.sleep(0.3)
-        self.fail("the digest cells were not filled in: %r" % self.g.rows())
+        def filled(rows):
+            return rows and all(len(r) == 18 and r[10] and r[11] and r[15] for r in rows
+                                if r[9] == "True")
+
+        rows = self.g.rows_when(filled, timeout)
+        if not filled(rows):
+            self.fail("the digest cells were not filled in: %r" % rows)
+        return rows
 
     def test_1_the_ten_columns_at_start(self):
         self.assertEqual(len(self.columns_before), 10)
@@ -101,7 +82,7 @@ class DigestColumnsTest(unittest.TestCase):
     def test_2_the_option_adds_five_columns_that_fill_in(self):
         self.g.menu(self.window, 1, 3)  # Options > Show Hashes and Signatures
         self.g.wait_status("   3 Modules Loaded")
-        widths = self.columns()
+        widths = self.g.columns()
         # Five digests, then "Signature", "Signer" and "Catalog".
         self.assertEqual(len(widths), 18)
         self.assertEqual(widths[:10], self.columns_before[:10])
@@ -110,21 +91,20 @@ class DigestColumnsTest(unittest.TestCase):
         rows = self.filled_rows()
         self.g.screenshot("digest-columns")
         for row in rows:
-            data = open(host_file(row[1]), "rb").read()
+            data = open(wine_run.prefix_file(row[1]), "rb").read()
             self.assertEqual(row[10], hashlib.sha1(data).hexdigest().upper(), row[1])
             self.assertEqual(row[11], hashlib.sha256(data).hexdigest().upper(), row[1])
             self.assertEqual(row[14], pefile.PE(data=data).get_imphash().upper(), row[1])
         with tempfile.TemporaryDirectory() as work:
             hal = rows[1]
             self.assertTrue(hal[1].endswith("hal.dll"))
-            self.assertEqual(hal[12], image_hash(host_file(hal[1]), "sha1", work))
-            self.assertEqual(hal[13], image_hash(host_file(hal[1]), "sha256", work))
+            self.assertEqual(hal[12], image_hash(wine_run.prefix_file(hal[1]), "sha1", work))
+            self.assertEqual(hal[13], image_hash(wine_run.prefix_file(hal[1]), "sha256", work))
 
     def test_3_copy_items_put_the_digests_on_the_clipboard(self):
         rows = self.filled_rows()
-        x, y = self.g.control("SysListView32")[4:6]
         self.g.set_clipboard("before")
-        self.g.click(x + 150, y + 20 + 2 * ROW_HEIGHT + ROW_HEIGHT // 2, 3)
+        self.g.click(*self.g.row_point(2), 3)
         time.sleep(0.5)
         # Copy to Clipboard: Entire Line, File Name, Address, Publisher, Description, MD5 Hash,
         # then SHA-256 and PE SHA-256.
@@ -148,21 +128,14 @@ class DigestColumnsTest(unittest.TestCase):
         self.g.probe("command", str(SHOW_HASHES))
         self.g.wait_status("   3 Modules Loaded")
         time.sleep(0.5)
-        self.assertEqual(self.columns(), self.columns_before)
+        self.assertEqual(self.g.columns(), self.columns_before)
         self.assertTrue(all(len(r) == 10 for r in self.g.rows()))
 
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--shots", required=True)
-    ARGS, rest = parser.parse_known_args()
-    if not wine_run.WINEPREFIX:
-        sys.exit("WINEPREFIX is not set")
-    os.makedirs(ARGS.shots, exist_ok=True)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wine_run.test_options("--exe", "--probe", "--shots")
+    wine_run.run_tests(rest)
 
 
 if __name__ == "__main__":

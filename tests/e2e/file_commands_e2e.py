@@ -11,7 +11,6 @@ Enter, as a user would.
 
     file_commands_e2e.py --exe TolvessaTestable.exe --probe tolvessa_probe.exe --shots DIR
 """
-import argparse
 import os
 import shutil
 import subprocess
@@ -60,25 +59,17 @@ class FileCommandsTest(unittest.TestCase):
         kernel = (["\\??\\" + p for p in cls.paths] + ["tolvessa-nowhere.sys"] +
                   ["\\SystemRoot\\system32\\drivers\\" + os.path.basename(cls.native)])
         cls.table = os.path.join(root, "modules.bin")
-        with open(cls.table, "wb") as f:
-            f.write(wine_run.module_table(kernel, ARGS.exe))
+        env = wine_run.write_module_table(cls.table, kernel, ARGS.exe)
         cls.shell_log = os.path.join(root, "shell.log")
-        env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(cls.table),
-                   TOLVESSA_SHELL_LOG=wine_run.windows_path(cls.shell_log))
-        cls.app = subprocess.Popen([wine_run.WINE, ARGS.exe], cwd=root, env=env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        ids = wine_run.find_windows("Corvane Tolvessa v", timeout=60)
-        if not ids:
-            raise AssertionError("the main window did not come up")
-        cls.window = ids[0]
+        env["TOLVESSA_SHELL_LOG"] = wine_run.windows_path(cls.shell_log)
+        cls.app = wine_run.start_exe(ARGS.exe, cwd=root, env=env)
+        cls.window = wine_run.main_window()
         cls.g.wait_status("   7 Modules Loaded")
         cls.targets = []
 
     @classmethod
     def tearDownClass(cls):
-        if cls.app.poll() is None:
-            cls.app.kill()
-            cls.app.wait(timeout=30)
+        wine_run.stop_exe(cls.app)
         for folder in cls.targets:
             shutil.rmtree(folder, ignore_errors=True)
         cls.tmp.cleanup()
@@ -87,13 +78,9 @@ class FileCommandsTest(unittest.TestCase):
 
     # Helpers --------------------------------------------------------------------------
 
-    def row_point(self, index):
-        r = self.g.control("SysListView32")
-        return r[4] + 150, r[5] + 20 + index * 14 + 7
-
     def command(self, row, item):
         """Selects the row with a click and chooses the command."""
-        x, y = self.row_point(row)
+        x, y = self.g.row_point(row)
         self.g.click(x, y, 1)
         self.g.wait_for(lambda: self.g.selected() == row, 10, "row %d selected" % row)
         self.g.probe("command", str(item))
@@ -131,8 +118,7 @@ class FileCommandsTest(unittest.TestCase):
         time.sleep(0.5)
         self.g.screenshot("folder-picker")
         self.g.xdo("key", "Return")
-        self.g.wait_for(lambda: not wine_run.find_windows("Browse for Folder", timeout=0.5), 20,
-                        "the picker to close")
+        self.g.wait_window_gone("Browse for Folder", 20)
 
     def new_target(self, name):
         folder = os.path.join(wine_run.desktop_folder(), name)
@@ -263,12 +249,8 @@ class FileCommandsTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--shots", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wine_run.test_options("--exe", "--probe", "--shots")
+    wine_run.run_tests(rest)
 
 
 if __name__ == "__main__":

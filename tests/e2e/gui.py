@@ -6,6 +6,10 @@ import time
 
 import wine_run
 
+# The list's row and header heights at the program's font.
+ROW_HEIGHT = 14
+HEADER_HEIGHT = 20
+
 
 class Gui:
     def __init__(self, exe, probe, shots):
@@ -54,6 +58,31 @@ class Gui:
 
     def wait_status(self, text, timeout=60.0):
         return self.wait_for(lambda: self.status() == text, timeout, "status %r" % text)
+
+    def rows_when(self, condition, timeout=60.0):
+        """The list's rows once `condition(rows)` holds; after `timeout` seconds the rows as they
+        are then, for the test's checks to tell what is missing."""
+        end = time.time() + timeout
+        while True:
+            rows = self.rows()
+            if condition(rows) or time.time() > end:
+                return rows
+            time.sleep(0.3)
+
+    def columns(self):
+        """The widths of the list's columns."""
+        text, _ = self.probe("columns")
+        return [int(w) for w in text.split()[3:]]
+
+    def row_point(self, index):
+        """A point on the screen inside row `index` of the list (below its header)."""
+        r = self.control("SysListView32")
+        return r[4] + 150, r[5] + HEADER_HEIGHT + index * ROW_HEIGHT + ROW_HEIGHT // 2
+
+    def wait_window_gone(self, name, timeout=30.0):
+        """Waits until no visible window's name matches, such as a dialog that was answered."""
+        self.wait_for(lambda: not wine_run.find_windows(name, timeout=0.5), timeout,
+                      "%r to close" % name)
 
     # Acting on the windows ---------------------------------------------------------------
 

@@ -11,36 +11,31 @@ table", exit code 1 or 3, while Tolvessa64.exe reports Wine's three modules.
 
     hand_over_e2e.py --testable TolvessaTestable.exe --exe64 Tolvessa64.exe [--exe32 Tolvessa.exe]
 """
-import argparse
 import os
 import shutil
-import subprocess
 import sys
-import tempfile
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wine_run  # noqa: E402
 
 ARGS = None
-WINE_BASES = (0x10000000, 0x10200000, 0x10400000)
+WINE_BASES = wine_run.WINE_KERNEL_BASES
 
 
 def bases_of(lines):
     return [line[len("Base Address: "):] for line in lines if line.startswith("Base Address: ")]
 
 
-class HandOverTest(unittest.TestCase):
+class HandOverTest(wine_run.FolderTest):
+    FOLDER_PREFIX = "tolvessa-hand-over-"
+
     def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-hand-over-")
+        super().setUp()
         # A folder name with blanks: the other program's path goes out quoted.
         self.dir = os.path.join(self.tmp.name, "Corvane Tools")
         os.makedirs(self.dir)
         self.reports = os.path.join(self.tmp.name, "My Reports")
         os.makedirs(self.reports)
-
-    def tearDown(self):
-        self.tmp.cleanup()
 
     def place(self, exe, name=None):
         target = os.path.join(self.dir, name or os.path.basename(exe))
@@ -50,10 +45,7 @@ class HandOverTest(unittest.TestCase):
     def run_program(self, exe, args, env_extra=None):
         env = dict(os.environ)
         env.update(env_extra or {})
-        proc = subprocess.run([wine_run.WINE, exe] + list(args), cwd=self.dir, env=env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=180)
-        return proc.returncode
+        return wine_run.run_exe(exe, args, cwd=self.dir, env=env, timeout=180)
 
     def claimed_wow64(self):
         missing = os.path.join(self.tmp.name, "no-such-table.bin")
@@ -101,10 +93,8 @@ class HandOverTest(unittest.TestCase):
             f.write('@"%s"%s\r\n@exit /b %%errorlevel%%\r\n' % (wine_run.windows_path(exe), rest))
         env = dict(os.environ)
         env.update(env_extra)
-        proc = subprocess.run([wine_run.WINE, "cmd", "/c", wine_run.windows_path(bat)],
-                              cwd=self.dir, env=env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
-        return proc.returncode
+        return wine_run.run_exe("cmd", ["/c", wine_run.windows_path(bat)], cwd=self.dir, env=env,
+                                timeout=180)
 
     def test_odd_quoting_reaches_the_other_program_as_written(self):
         testable = self.place(ARGS.testable)
@@ -188,14 +178,8 @@ class HandOverTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--testable", required=True)
-    parser.add_argument("--exe64", required=True)
-    parser.add_argument("--exe32", default="")
-    ARGS, rest = parser.parse_known_args()
-    if not wine_run.WINEPREFIX:
-        sys.exit("WINEPREFIX is not set")
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wine_run.test_options("--testable", "--exe64", optional=["--exe32"])
+    wine_run.run_tests(rest)
 
 
 if __name__ == "__main__":

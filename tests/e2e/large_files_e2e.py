@@ -7,15 +7,9 @@ tens of seconds, once.
 
     large_files_e2e.py --exe TolvessaTestable.exe
 """
-import argparse
-import csv
 import hashlib
-import io
 import os
-import subprocess
 import sys
-import tempfile
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wine_run  # noqa: E402
@@ -25,13 +19,8 @@ ZEROS = (4 << 30) + 4096  # past 4 GiB, so a 32-bit length would read 4096
 TAIL = b"the end of a long file\r\n" * 100
 
 
-class LargeFilesTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-large-")
-        self.dir = self.tmp.name
-
-    def tearDown(self):
-        self.tmp.cleanup()
+class LargeFilesTest(wine_run.FolderTest):
+    FOLDER_PREFIX = "tolvessa-large-"
 
     def test_a_file_over_4_gib_is_digested_whole(self):
         path = os.path.join(self.dir, "large.sys")
@@ -50,17 +39,13 @@ class LargeFilesTest(unittest.TestCase):
             d.update(TAIL)
         md5, sha1, sha256 = (d.hexdigest().upper() for d in digests)
 
-        table = os.path.join(self.dir, "modules.bin")
-        with open(table, "wb") as f:
-            f.write(wine_run.module_table(["\\??\\" + wine_run.windows_path(path)], ARGS.exe))
+        env = wine_run.write_module_table(os.path.join(self.dir, "modules.bin"),
+                                          wine_run.device_paths([path]), ARGS.exe)
         out_csv = os.path.join(self.dir, "out.csv")
-        env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
-        proc = subprocess.run([wine_run.WINE, ARGS.exe, "-csv", wine_run.windows_path(out_csv)],
-                              cwd=self.dir, env=env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
-        self.assertEqual(proc.returncode, 0)
-        with open(out_csv, "rb") as f:
-            rows = list(csv.DictReader(io.StringIO(f.read().decode("utf-8"), newline="")))
+        code = wine_run.run_exe(ARGS.exe, ["-csv", wine_run.windows_path(out_csv)], cwd=self.dir,
+                                env=env, timeout=600)
+        self.assertEqual(code, 0)
+        rows = wine_run.read_csv_rows(out_csv)
         self.assertEqual(len(rows), 1)
         row = rows[0]
         self.assertEqual(row["MD5 Hash"], md5)
@@ -72,12 +57,8 @@ class LargeFilesTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    ARGS, rest = parser.parse_known_args()
-    if not wine_run.WINEPREFIX:
-        sys.exit("WINEPREFIX is not set")
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wine_run.test_options("--exe")
+    wine_run.run_tests(rest)
 
 
 if __name__ == "__main__":

@@ -17,23 +17,14 @@ be written; 3 both.
     log_mode_e2e.py --exe Tolvessa.exe|Tolvessa64.exe --testable TolvessaTestable.exe --probe tolvessa_probe.exe
                     --host-scan tolvessa_scan
 """
-import argparse
 import hashlib
 import os
 import subprocess
 import sys
-import tempfile
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wine_run  # noqa: E402
-
-LABELS = ["Load Order: ", "Image Name: ", "Base Address: ", "Image Size: ", "Publisher: ",
-          "Description: ", "Version: ", "MD5 Hash: ", "Hidden: ", "Exists: "]
-# The modules Wine's kernel reports, in its own words.
-WINE_MODULES = ["\\SystemRoot\\system32\\ntoskrnl.exe", "\\SystemRoot\\system32\\hal.dll",
-                "\\SystemRoot\\system32\\drivers\\mountmgr.sys"]
 
 ARGS = None
 
@@ -48,7 +39,7 @@ def blocks_of(lines):
         block, rest = rest[:10], rest[10:]
         assert len(block) == 10, block
         cells = []
-        for label, line in zip(LABELS, block):
+        for label, line in zip(wine_run.REPORT_LABELS, block):
             assert line.startswith(label), (label, line)
             cells.append(line[len(label):])
         blocks.append(cells)
@@ -59,34 +50,22 @@ def blocks_of(lines):
     return header, blocks
 
 
-class LogModeTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-e2e-")
-        self.dir = self.tmp.name
-
-    def tearDown(self):
-        self.tmp.cleanup()
-
+class LogModeTest(wine_run.FolderTest):
     def run_exe(self, *args, code=0):
         self.assertEqual(wine_run.run_exe(ARGS.exe, args, cwd=self.dir), code)
 
     def table(self, paths):
         """A recorded module table in the test folder; its Windows path."""
         path = os.path.join(self.dir, "modules.bin")
-        with open(path, "wb") as f:
-            f.write(wine_run.module_table(paths, ARGS.testable))
+        wine_run.write_module_table(path, paths, ARGS.testable)
         return path
 
     def start_testable(self, table, *args):
         env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
-        return subprocess.Popen([wine_run.WINE, ARGS.testable] + list(args), cwd=self.dir, env=env,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        return wine_run.start_exe(ARGS.testable, args, cwd=self.dir, env=env)
 
     def probe(self, *args):
-        return subprocess.run([wine_run.WINE, ARGS.probe] + list(args), stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=60).returncode
+        return wine_run.run_exe(ARGS.probe, args, cwd=None, timeout=60)
 
     def files(self):
         return sorted(os.listdir(self.dir))
@@ -95,7 +74,8 @@ class LogModeTest(unittest.TestCase):
         """The host build's report of Wine's module table over the prefix's files."""
         table = os.path.join(self.dir, "wine-modules.bin")
         layout = ["--layout", "64" if wine_run.is_64bit(ARGS.exe) else "32"]
-        subprocess.run([ARGS.host_scan, "--record", table] + layout + WINE_MODULES, check=True)
+        subprocess.run([ARGS.host_scan, "--record", table] + layout + wine_run.WINE_KERNEL_MODULES,
+                       check=True)
         out = os.path.join(self.dir, "host.log")
         drive_c = os.path.join(wine_run.WINEPREFIX, "drive_c")
         subprocess.run([ARGS.host_scan, "--drive-c", drive_c, "--log", out] + layout + [table],
@@ -118,15 +98,13 @@ class LogModeTest(unittest.TestCase):
         for cells in blocks:
             self.assertEqual(cells[9], "True", cells)  # the real System32, not SysWOW64
             self.assertEqual(cells[8], "False", cells)
-            host_file = os.path.join(wine_run.WINEPREFIX, "drive_c",
-                                     *cells[1][3:].split("\\"))
-            with open(host_file, "rb") as f:
+            with open(wine_run.prefix_file(cells[1]), "rb") as f:
                 self.assertEqual(cells[7], hashlib.md5(f.read()).hexdigest().upper(), cells)
         self.assertEqual(blocks[0][4], "Microsoft Corporation")
         # Wine's kernel addresses, with every digit the program's table holds.
         self.assertEqual([b[2] for b in blocks],
                          [wine_run.base_address(ARGS.exe, base)
-                          for base in (0x10000000, 0x10200000, 0x10400000)])
+                          for base in wine_run.WINE_KERNEL_BASES])
         # Every cell, as the host build reads the same files.
         self.assertEqual(lines, self.host_report())
 
@@ -210,15 +188,8 @@ class LogModeTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--testable", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--host-scan", required=True)
-    ARGS, rest = parser.parse_known_args()
-    if not wine_run.WINEPREFIX:
-        sys.exit("WINEPREFIX is not set")
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wine_run.test_options("--exe", "--testable", "--probe", "--host-scan")
+    wine_run.run_tests(rest)
 
 
 if __name__ == "__main__":

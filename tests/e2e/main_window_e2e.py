@@ -9,9 +9,7 @@ pixels. Every test leaves a screenshot in the screenshot folder.
 
     main_window_e2e.py --exe Tolvessa.exe --probe tolvessa_probe.exe --shots DIR
 """
-import argparse
 import os
-import subprocess
 import sys
 import tempfile
 import time
@@ -22,10 +20,7 @@ import gui  # noqa: E402
 import wine_run  # noqa: E402
 
 ARGS = None
-LABELS = ["Load Order: ", "Image Name: ", "Base Address: ", "Image Size: ", "Publisher: ",
-          "Description: ", "Version: ", "MD5 Hash: ", "Hidden: ", "Exists: "]
 HIGHLIGHT = (227, 191, 136)  # 0x0088BFE3 in 0x00BBGGRR
-ROW_HEIGHT = 14
 WS_CAPTION, WS_SYSMENU, WS_THICKFRAME = 0x00C00000, 0x00080000, 0x00040000
 WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_EX_DLGMODALFRAME = 0x00020000, 0x00010000, 0x00000001
 
@@ -37,18 +32,12 @@ class MainWindowTest(unittest.TestCase):
     def setUpClass(cls):
         cls.g = gui.Gui(ARGS.exe, ARGS.probe, ARGS.shots)
         cls.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-gui-")
-        cls.app = subprocess.Popen([wine_run.WINE, ARGS.exe], cwd=cls.tmp.name, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        ids = wine_run.find_windows("Corvane Tolvessa v", timeout=60)
-        if not ids:
-            raise AssertionError("the main window did not come up")
-        cls.window = ids[0]
+        cls.app = wine_run.start_exe(ARGS.exe, cwd=cls.tmp.name)
+        cls.window = wine_run.main_window()
 
     @classmethod
     def tearDownClass(cls):
-        if cls.app.poll() is None:
-            cls.app.kill()
-            cls.app.wait(timeout=30)
+        wine_run.stop_exe(cls.app)
         cls.tmp.cleanup()
 
     # Helpers --------------------------------------------------------------------------
@@ -57,13 +46,8 @@ class MainWindowTest(unittest.TestCase):
         r = self.g.control("SysListView32")
         return r[4], r[5]  # client area of the list, on the screen
 
-    def row_point(self, index):
-        x, y = self.list_origin()
-        header = 20
-        return x + 150, y + header + index * ROW_HEIGHT + ROW_HEIGHT // 2
-
     def row_has_highlight(self, index):
-        x, y = self.row_point(index)
+        x, y = self.g.row_point(index)
         pixels = self.g.pixels(x + 250, y - 3, 200, 6)  # the row's empty Publisher area and more
         return any(p == HIGHLIGHT for row in pixels for p in row)
 
@@ -84,6 +68,14 @@ class MainWindowTest(unittest.TestCase):
         self.g.xdo("mouseup", 1)
         time.sleep(1.0)
 
+    def open_export_dialog(self):
+        """Clicks "Export" and gives the focus to the save dialog that comes up."""
+        button = self.g.control("Button")  # "Refresh" is the first button; "Export" follows
+        self.g.click(button[0] + 156 - 9 + 70, button[1] + 13)
+        dialog = wine_run.find_windows("Save file as...", timeout=30)
+        self.assertTrue(dialog, "no save dialog")
+        self.g.xdo("windowfocus", "--sync", dialog[0])
+
     def popup_enabled(self, x, y):
         self.g.click(x, y, 3)
         time.sleep(0.6)
@@ -101,7 +93,7 @@ class MainWindowTest(unittest.TestCase):
         self.assertEqual(rows[2][1], "C:\\windows\\system32\\drivers\\mountmgr.sys")
         # Wine's kernel addresses, with all the digits of the program's table (16 in Tolvessa64).
         self.assertEqual([r[2] for r in rows], [wine_run.base_address(ARGS.exe, base)
-                                                for base in (0x10000000, 0x10200000, 0x10400000)])
+                                                for base in wine_run.WINE_KERNEL_BASES])
         main = self.g.rect("TForm2")
         self.assertEqual(main[6:8], (918, 453), "client area at start")
         lv = self.g.control("SysListView32")
@@ -138,7 +130,7 @@ class MainWindowTest(unittest.TestCase):
         self.g.keys(self.window, "Escape")
         self.assertEqual(empty, [False, False, False, False, False, True, False, True, True])
         # On a row: it is selected, and everything is enabled.
-        rx, ry = self.row_point(1)
+        rx, ry = self.g.row_point(1)
         on_row = self.popup_enabled(rx, ry)
         self.g.screenshot("context-menu-row")
         self.g.keys(self.window, "Escape")
@@ -147,14 +139,14 @@ class MainWindowTest(unittest.TestCase):
 
     def test_4_copy_entire_line(self):
         self.g.set_clipboard("before")
-        rx, ry = self.row_point(1)
+        rx, ry = self.g.row_point(1)
         self.g.click(rx, ry, 3)
         time.sleep(0.5)
         # Show File Properties, Open Containing Folder, Copy to Clipboard > Entire Line.
         self.g.keys(self.window, "Down", "Down", "Down", "Right", "Return")
         time.sleep(0.8)
         row = self.g.rows()[1]
-        expected = "\n".join(label + cell for label, cell in zip(LABELS, row))
+        expected = "\n".join(label + cell for label, cell in zip(wine_run.REPORT_LABELS, row))
         # Windows text has CR LF; the X clipboard hands it over with LF.
         self.assertEqual(self.g.clipboard().replace("\r\n", "\n"), expected)
         self.assertEqual(len(expected.split("\n")), 10)
@@ -164,17 +156,12 @@ class MainWindowTest(unittest.TestCase):
         target = os.path.join(folder, "KernelDrivers.log")
         with open(target, "w") as f:
             f.write("an older and longer content that must go away\n" * 20)
-        button = self.g.control("Button")  # "Refresh" is the first button; "Export" follows
-        self.g.click(button[0] + 156 - 9 + 70, button[1] + 13)
-        dialog = wine_run.find_windows("Save file as...", timeout=30)
-        self.assertTrue(dialog, "no save dialog")
+        self.open_export_dialog()
         self.g.screenshot("export-dialog")
-        self.g.xdo("windowfocus", "--sync", dialog[0])
         self.g.xdo("key", "--clearmodifiers", "ctrl+a")
         self.g.xdo("type", "--delay", "20", wine_run.windows_path(target))
         self.g.xdo("key", "Return")
-        self.g.wait_for(lambda: not wine_run.find_windows("Save file as...", timeout=0.5),
-                        30, "the dialog to close")
+        self.g.wait_window_gone("Save file as...")
         time.sleep(1.0)
         self.assertEqual(wine_run.read_report(target), self.export_report_lines())
 
@@ -182,7 +169,7 @@ class MainWindowTest(unittest.TestCase):
         """What "Export" writes for the rows on the screen now."""
         expected = ["Corvane Tolvessa", "www.corvane.example", "", "3 Modules Loaded", "", ""]
         for row in self.g.rows():
-            expected += [label + cell for label, cell in zip(LABELS, row)] + [""]
+            expected += [label + cell for label, cell in zip(wine_run.REPORT_LABELS, row)] + [""]
         return expected
 
     def test_5a_export_to_the_proposed_name_makes_the_file(self):
@@ -190,14 +177,9 @@ class MainWindowTest(unittest.TestCase):
         target = os.path.join(wine_run.desktop_folder(), "KernelDrivers.log")
         self.assertFalse(os.path.exists(target), "move %s away for this test" % target)
         try:
-            button = self.g.control("Button")
-            self.g.click(button[0] + 156 - 9 + 70, button[1] + 13)
-            dialog = wine_run.find_windows("Save file as...", timeout=30)
-            self.assertTrue(dialog, "no save dialog")
-            self.g.xdo("windowfocus", "--sync", dialog[0])
+            self.open_export_dialog()
             self.g.xdo("key", "Return")
-            self.g.wait_for(lambda: not wine_run.find_windows("Save file as...", timeout=0.5),
-                            30, "the dialog to close")
+            self.g.wait_window_gone("Save file as...")
             self.g.wait_for(lambda: os.path.exists(target), 10, "the report")
             time.sleep(0.5)
             self.assertEqual(wine_run.read_report(target), self.export_report_lines())
@@ -209,11 +191,7 @@ class MainWindowTest(unittest.TestCase):
         # Alt+T reaches the dialog's list of file types: the second filter is CSV, the third JSON.
         for downs, name in ((1, "drivers.csv"), (2, "drivers.json")):
             target = os.path.join(tempfile.mkdtemp(prefix="export-", dir=self.tmp.name), name)
-            button = self.g.control("Button")
-            self.g.click(button[0] + 156 - 9 + 70, button[1] + 13)
-            dialog = wine_run.find_windows("Save file as...", timeout=30)
-            self.assertTrue(dialog, "no save dialog")
-            self.g.xdo("windowfocus", "--sync", dialog[0])
+            self.open_export_dialog()
             self.g.xdo("key", "--clearmodifiers", "alt+t")
             for _ in range(downs):
                 self.g.xdo("key", "Down")
@@ -222,8 +200,7 @@ class MainWindowTest(unittest.TestCase):
             self.g.xdo("key", "--clearmodifiers", "ctrl+a")
             self.g.xdo("type", "--delay", "20", wine_run.windows_path(target))
             self.g.xdo("key", "Return")
-            self.g.wait_for(lambda: not wine_run.find_windows("Save file as...", timeout=0.5),
-                            30, "the dialog to close")
+            self.g.wait_window_gone("Save file as...")
             self.g.wait_for(lambda: os.path.exists(target), 10, "the export")
             time.sleep(0.5)
             with open(target, "rb") as f:
@@ -282,12 +259,8 @@ class MainWindowTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--shots", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, failfast=False)
+    ARGS, rest = wine_run.test_options("--exe", "--probe", "--shots")
+    wine_run.run_tests(rest)
 
 
 if __name__ == "__main__":

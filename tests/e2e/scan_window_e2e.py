@@ -6,13 +6,10 @@ list when its vertical scroll bar comes and goes.
 
     scan_window_e2e.py --exe TolvessaTestable.exe --probe tolvessa_probe.exe --shots DIR
 """
-import argparse
 import os
 import subprocess
 import sys
-import tempfile
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gui  # noqa: E402
@@ -29,10 +26,12 @@ HAL = "\\SystemRoot\\system32\\hal.dll"
 BIG_LAST = 4
 
 
-class ScanWindowTest(unittest.TestCase):
+class ScanWindowTest(wine_run.FolderTest):
+    FOLDER_PREFIX = "tolvessa-scan-"
+
     def setUp(self):
+        super().setUp()
         self.g = gui.Gui(ARGS.exe, ARGS.probe, ARGS.shots)
-        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-scan-")
         self.app = None
 
     def tearDown(self):
@@ -44,22 +43,17 @@ class ScanWindowTest(unittest.TestCase):
                 self.app.kill()
                 self.app.wait(timeout=30)
         os.environ.pop("TOLVESSA_PROBE_DESKTOP", None)
-        self.tmp.cleanup()
 
     def start(self, modules, desktop=None):
         """Starts the program over a table of these modules' paths; on the screen, or in a Wine
         virtual desktop ("name,WIDTHxHEIGHT"), whose windows the probe then looks at."""
-        table = os.path.join(self.tmp.name, "modules.bin")
-        with open(table, "wb") as f:
-            f.write(wine_run.module_table(modules, ARGS.exe))
-        env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
-        command = [wine_run.WINE, ARGS.exe]
+        env = wine_run.write_module_table(os.path.join(self.dir, "modules.bin"), modules, ARGS.exe)
         if desktop:
-            command = [wine_run.WINE, "explorer", "/desktop=" + desktop, ARGS.exe]
+            self.app = wine_run.start_exe("explorer", ["/desktop=" + desktop, ARGS.exe],
+                                          cwd=self.dir, env=env)
             os.environ["TOLVESSA_PROBE_DESKTOP"] = desktop.split(",")[0]
-        self.app = subprocess.Popen(command, cwd=self.tmp.name, env=env,
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL)
+        else:
+            self.app = wine_run.start_exe(ARGS.exe, cwd=self.dir, env=env)
         self.g.wait_for(lambda: (self.g.rect("TForm2") or [0] * 9)[8] == 1, 60,
                         "the main window")
 
@@ -74,11 +68,10 @@ class ScanWindowTest(unittest.TestCase):
         # scan reach its last modules, however its turns fall.
         big = []
         for i in range(BIG_LAST):
-            path = os.path.join(self.tmp.name, "big%d.sys" % i)
-            with open(path, "wb") as f:
+            big.append(os.path.join(self.dir, "big%d.sys" % i))
+            with open(big[-1], "wb") as f:
                 f.truncate(64 << 20)
-            big.append("\\??\\" + wine_run.windows_path(path))
-        self.start([HAL] * (rows - BIG_LAST) + big)
+        self.start([HAL] * (rows - BIG_LAST) + wine_run.device_paths(big))
         self.g.wait_for(lambda: self.count() > 0, 60, "the first rows")
         # Follows the window from now until it is gone.
         watch = subprocess.Popen([wine_run.WINE, ARGS.probe, "watch"], stdin=subprocess.DEVNULL,
@@ -124,14 +117,8 @@ class ScanWindowTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--shots", required=True)
-    ARGS, rest = parser.parse_known_args()
-    if not wine_run.WINEPREFIX:
-        sys.exit("WINEPREFIX is not set")
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wine_run.test_options("--exe", "--probe", "--shots")
+    wine_run.run_tests(rest)
 
 
 if __name__ == "__main__":

@@ -15,8 +15,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wine_run  # noqa: E402
 from wine_run import windows_path  # noqa: E402
 
-TITLE_PATTERN = "^Corvane Tolvessa$"
-
 CASES = [
     # (argument, box text, icon); None for the argument of a row that is not selected.
     ("signed_32.exe", "File is signed by Tolvessa Test Signer", "information"),
@@ -28,17 +26,11 @@ CASES = [
 ]
 
 
-def visible_boxes():
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE_PATTERN],
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
-    return [line for line in out.split() if line]
-
-
 def settle():
     """Waits until no box is left on the display, then a moment more: the release of the Enter
     key that closed one box must not reach the next one."""
     end = time.time() + 10
-    while visible_boxes() and time.time() < end:
+    while wine_run.message_boxes() and time.time() < end:
         time.sleep(0.1)
     time.sleep(1.5)
 
@@ -52,13 +44,11 @@ def run_case(probe, argument, timeout=60):
     end = time.time() + timeout
     try:
         while time.time() < end and proc.poll() is None:
-            ids = visible_boxes()
+            ids = wine_run.message_boxes()
             if ids:
                 found = True
                 time.sleep(0.5)  # let the probe read the box first
-                for wid in ids:
-                    subprocess.run(["xdotool", "key", "--window", wid, "Return"],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                wine_run.press_return(ids)
                 break
             time.sleep(0.2)
         out, _ = proc.communicate(timeout=timeout)

@@ -19,19 +19,14 @@ the test build (TolvessaTestable.exe) lists signed test images through a recorde
     trust_lists_e2e.py --exe TolvessaTestable.exe --probe tolvessa_probe.exe --shots DIR
                        --images DIR --version-images DIR
 """
-import argparse
 import calendar
 import csv
-import hashlib
 import io
 import json
 import os
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gui  # noqa: E402
@@ -60,13 +55,13 @@ def lol_drivers_csv(sha256, ident):
             "%s,vulnerable driver,\"a, b\",,,\"%s, %s\",,,\r\n" % (ident, "0" * 64, sha256))
 
 
-class TrustListsTest(unittest.TestCase):
+class TrustListsTest(wine_run.FolderTest):
+    FOLDER_PREFIX = "tolvessa-trust-lists-"
     # Version-resource fixtures listed after the signed images, copied under these names.
     EXTRA = []
 
     def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-trust-lists-")
-        self.dir = self.tmp.name
+        super().setUp()
         self.files = []
         for name, _, _ in IMAGES:
             shutil.copy(os.path.join(ARGS.images, name), os.path.join(self.dir, name))
@@ -79,30 +74,31 @@ class TrustListsTest(unittest.TestCase):
         for fixture, name in self.EXTRA:
             shutil.copy(os.path.join(ARGS.version_images, fixture), os.path.join(self.dir, name))
             self.files.append(os.path.join(self.dir, name))
-        table = os.path.join(self.dir, "modules.bin")
-        with open(table, "wb") as f:
-            f.write(wine_run.module_table(
-                ["\\??\\" + wine_run.windows_path(p) for p in self.files], ARGS.exe))
-        self.env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
+        self.env = wine_run.write_module_table(os.path.join(self.dir, "modules.bin"),
+                                               wine_run.device_paths(self.files), ARGS.exe)
 
-    def tearDown(self):
-        self.tmp.cleanup()
+    def run_unattended(self, args, exe=None):
+        return wine_run.run_exe(exe or ARGS.exe, args, cwd=self.dir, env=self.env, timeout=180)
 
-    def run_unattended(self, args):
-        proc = subprocess.run([wine_run.WINE, ARGS.exe] + args, cwd=self.dir, env=self.env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=180)
-        return proc.returncode
+    def run_with_list(self, list_path):
+        """Runs unattended with this list and a CSV export: the exit code and the export's rows
+        after its header."""
+        out_csv = os.path.join(self.dir, "out.csv")
+        code = self.run_unattended(["-vulnlist", wine_run.windows_path(list_path),
+                                    "-csv", wine_run.windows_path(out_csv)])
+        return code, wine_run.read_csv_cells(out_csv)
 
-    def sha256(self, path):
-        with open(path, "rb") as f:
-            return hashlib.sha256(f.read()).hexdigest()
+    def write_list(self, name, text):
+        """A list file in the test folder, written as it stands (no line-end translation)."""
+        path = os.path.join(self.dir, name)
+        with open(path, "w", newline="") as f:
+            f.write(text)
+        return path
 
     def test_exports_carry_every_cell_and_a_listed_driver_gives_exit_4(self):
         listed = self.files[2]  # unsigned_64.exe
-        list_path = os.path.join(self.dir, "drivers.csv")
-        with open(list_path, "w", newline="") as f:
-            f.write(lol_drivers_csv(self.sha256(listed), "e2e-0001"))
+        list_path = self.write_list("drivers.csv", lol_drivers_csv(wine_run.sha256_of(listed),
+                                                                   "e2e-0001"))
         out_csv = os.path.join(self.dir, "out.csv")
         out_json = os.path.join(self.dir, "out.json")
         started = time.time()
@@ -118,8 +114,7 @@ class TrustListsTest(unittest.TestCase):
         self.assertEqual(rows[0], CAPTIONS)
         body = rows[1:]
         self.assertEqual(len(body), len(self.files))
-        with open(out_json, "rb") as f:
-            document = json.loads(f.read().decode("utf-8"))
+        document = wine_run.read_json(out_json)
         modules = document["modules"]
         self.assertEqual(len(modules), len(self.files))
         self.assertEqual(document.get("bits"), 64 if wine_run.is_64bit(ARGS.exe) else 32)
@@ -130,7 +125,7 @@ class TrustListsTest(unittest.TestCase):
         for i, (row, path) in enumerate(zip(body, self.files)):
             cells = dict(zip(CAPTIONS, row))
             self.assertTrue(cells["Image Name"].endswith(os.path.basename(path)), cells)
-            self.assertEqual(cells["SHA-256"], self.sha256(path).upper())
+            self.assertEqual(cells["SHA-256"], wine_run.sha256_of(path).upper())
             if i < len(IMAGES):
                 _, verdict, signer = IMAGES[i]
                 self.assertEqual(cells["Signature"], verdict, path)
@@ -143,7 +138,7 @@ class TrustListsTest(unittest.TestCase):
                 self.assertEqual(cells["Known Vulnerable"], "", path)
             # The JSON document says the same of the row.
             text = json.dumps(modules[i], ensure_ascii=False)
-            self.assertIn(self.sha256(path).upper(), text)
+            self.assertIn(wine_run.sha256_of(path).upper(), text)
             self.assertIn(json.dumps(os.path.basename(path), ensure_ascii=False)[1:-1], text)
 
     def test_a_later_round_without_a_table_loses_no_row_nor_flag(self):
@@ -152,9 +147,8 @@ class TrustListsTest(unittest.TestCase):
         missing = wine_run.windows_path(os.path.join(self.dir, "no-such-table.bin"))
         self.env["TOLVESSA_MODULE_TABLE"] = table + "|" + missing
         listed = self.files[2]  # unsigned_64.exe
-        list_path = os.path.join(self.dir, "drivers.csv")
-        with open(list_path, "w", newline="") as f:
-            f.write(lol_drivers_csv(self.sha256(listed), "e2e-0002"))
+        list_path = self.write_list("drivers.csv", lol_drivers_csv(wine_run.sha256_of(listed),
+                                                                   "e2e-0002"))
         out_csv = os.path.join(self.dir, "out.csv")
         code = self.run_unattended(["-log", "a.log", "-log", "b.log",
                                     "-vulnlist", wine_run.windows_path(list_path),
@@ -167,61 +161,43 @@ class TrustListsTest(unittest.TestCase):
         body = [dict(zip(CAPTIONS, row)) for row in rows[1:]]
         self.assertEqual(len(body), len(self.files))
         for cells, path in zip(body, self.files):
-            self.assertEqual(cells["SHA-256"], self.sha256(path).upper(), path)
+            self.assertEqual(cells["SHA-256"], wine_run.sha256_of(path).upper(), path)
             self.assertNotEqual(cells["Signature"], "", path)
             self.assertEqual("e2e-0002" in cells["Known Vulnerable"], path == listed, path)
 
     def test_an_unreadable_list_gives_8_and_the_export_is_still_written(self):
-        out_csv = os.path.join(self.dir, "out.csv")
-        code = self.run_unattended(["-vulnlist", wine_run.windows_path(
-                                        os.path.join(self.dir, "no-such-list.csv")),
-                                    "-csv", wine_run.windows_path(out_csv)])
+        code, rows = self.run_with_list(os.path.join(self.dir, "no-such-list.csv"))
         self.assertEqual(code, 8)
-        with open(out_csv, encoding="utf-8", newline="") as f:
-            rows = list(csv.reader(f))
-        self.assertEqual(len(rows), 1 + len(self.files))
+        self.assertEqual(len(rows), len(self.files))
 
     def test_a_cut_list_gives_8_and_its_rows_before_the_cut_still_match(self):
-        list_path = os.path.join(self.dir, "cut.csv")
-        whole = lol_drivers_csv(self.sha256(self.files[2]), "e2e-0003")
+        whole = lol_drivers_csv(wine_run.sha256_of(self.files[2]), "e2e-0003")
         # The next row is cut inside its quoted SHA-256 cell, which would name files[0].
-        cut = whole + "e2e-0004,vulnerable driver,,,,\"%s" % self.sha256(self.files[0])[:40]
-        with open(list_path, "w", newline="") as f:
-            f.write(cut)
-        out_csv = os.path.join(self.dir, "out.csv")
-        code = self.run_unattended(["-vulnlist", wine_run.windows_path(list_path),
-                                    "-csv", wine_run.windows_path(out_csv)])
+        cut = whole + "e2e-0004,vulnerable driver,,,,\"%s" % wine_run.sha256_of(self.files[0])[:40]
+        list_path = self.write_list("cut.csv", cut)
+        code, rows = self.run_with_list(list_path)
         self.assertEqual(code, 4 | 8)
-        with open(out_csv, encoding="utf-8", newline="") as f:
-            rows = list(csv.reader(f))[1:]
         self.assertIn("e2e-0003", rows[2][-1])
         self.assertEqual([r[-1] for i, r in enumerate(rows) if i != 2], [""] * (len(rows) - 1))
 
     def test_a_list_over_the_size_limit_gives_8(self):
         list_path = os.path.join(self.dir, "huge.csv")
         with open(list_path, "wb") as f:
-            f.write(lol_drivers_csv(self.sha256(self.files[2]), "e2e-0005").encode())
+            f.write(lol_drivers_csv(wine_run.sha256_of(self.files[2]), "e2e-0005").encode())
             f.truncate((256 << 20) + 1)  # sparse: the rest is never written
-        out_csv = os.path.join(self.dir, "out.csv")
-        code = self.run_unattended(["-vulnlist", wine_run.windows_path(list_path),
-                                    "-csv", wine_run.windows_path(out_csv)])
+        code, rows = self.run_with_list(list_path)
         self.assertEqual(code, 8)
-        with open(out_csv, encoding="utf-8", newline="") as f:
-            rows = list(csv.reader(f))[1:]
         self.assertEqual([r[-1] for r in rows], [""] * len(rows))
 
     def test_window_shows_verdicts_and_the_list_column(self):
         listed = self.files[0]
-        list_path = os.path.join(self.dir, "drivers.csv")
-        with open(list_path, "w", newline="") as f:
-            f.write(lol_drivers_csv(self.sha256(listed), "e2e-0002"))
+        list_path = self.write_list("drivers.csv", lol_drivers_csv(wine_run.sha256_of(listed),
+                                                                   "e2e-0002"))
         g = gui.Gui(ARGS.exe, ARGS.probe, ARGS.shots)
-        app = subprocess.Popen([wine_run.WINE, ARGS.exe, "-vulnlist",
-                                wine_run.windows_path(list_path)],
-                               cwd=self.dir, env=self.env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        app = wine_run.start_exe(ARGS.exe, ["-vulnlist", wine_run.windows_path(list_path)],
+                                 cwd=self.dir, env=self.env)
         try:
-            self.assertTrue(wine_run.find_windows("Corvane Tolvessa v", timeout=60))
+            wine_run.main_window()
             status = "   %d Modules Loaded" % len(self.files)
             g.wait_status(status)
             # With a list loaded: the ten columns and "Known Vulnerable", filled in by the workers.
@@ -231,12 +207,7 @@ class TrustListsTest(unittest.TestCase):
             self.assertTrue(all(r[10] == "" for r in rows[1:]), rows)
             g.probe("command", str(SHOW_HASHES))
             g.wait_status(status)
-            end = time.time() + 90
-            while True:
-                rows = g.rows()
-                if (rows and all(len(r) == 19 and r[15] for r in rows)) or time.time() > end:
-                    break
-                time.sleep(0.3)
+            rows = g.rows_when(lambda rows: rows and all(len(r) == 19 and r[15] for r in rows), 90)
             g.screenshot("trust-lists")
             self.assertEqual(len(rows), len(self.files))
             for (name, verdict, signer), row in zip(IMAGES, rows):
@@ -247,9 +218,7 @@ class TrustListsTest(unittest.TestCase):
                 self.assertEqual(row[17], "", name)
             self.assertIn("e2e-0002", rows[0][18])
         finally:
-            if app.poll() is None:
-                app.kill()
-            app.wait(timeout=30)
+            wine_run.stop_exe(app)
 
 
 # Deny rules by name and version over version_binary_64.exe: OriginalFilename "oldio.sys",
@@ -276,26 +245,14 @@ class NameRulesTest(TrustListsTest):
     test_a_list_over_the_size_limit_gives_8 = None
 
     def test_binary_version_and_named_string_of_a_cut_policy(self):
-        list_path = os.path.join(self.dir, "policy.xml")
-        with open(list_path, "w", newline="") as f:
-            f.write(NAME_POLICY)
-        out_csv = os.path.join(self.dir, "out.csv")
-        code = self.run_unattended(["-vulnlist", wine_run.windows_path(list_path),
-                                    "-csv", wine_run.windows_path(out_csv)])
+        list_path = self.write_list("policy.xml", NAME_POLICY)
+        code, rows = self.run_with_list(list_path)
         self.assertEqual(code, 4 | 8)
-        with open(out_csv, encoding="utf-8", newline="") as f:
-            rows = list(csv.reader(f))[1:]
         listed = rows[-1]
         self.assertTrue(listed[1].endswith("oldio.sys"), listed)
         self.assertEqual(listed[-1], "SiPolicy ID_DENY_FROM_2_5_0_12: name and version; "
                                      "SiPolicy ID_DENY_INTERNAL: name and version")
         self.assertEqual([r[-1] for r in rows[:-1]], [""] * (len(rows) - 1))
-
-
-def visible_boxes():
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Corvane Tolvessa$"],
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
-    return [line for line in out.split() if line]
 
 
 class ListsBesideProgramTest(TrustListsTest):
@@ -307,7 +264,7 @@ class ListsBesideProgramTest(TrustListsTest):
         self.exe = os.path.join(self.app_dir, os.path.basename(ARGS.exe))
         shutil.copy(ARGS.exe, self.exe)
         with open(os.path.join(lists, "a.CSV"), "w", newline="") as f:
-            f.write(lol_drivers_csv(self.sha256(self.files[1]), "beside-01"))
+            f.write(lol_drivers_csv(wine_run.sha256_of(self.files[1]), "beside-01"))
         with open(os.path.join(lists, "bad.xml"), "w") as f:
             f.write("<SiPolicy><oops")
         with open(os.path.join(lists, "notes.txt"), "w") as f:
@@ -322,51 +279,34 @@ class ListsBesideProgramTest(TrustListsTest):
 
     def test_unattended_they_match_and_the_bad_one_is_flag_8(self):
         out_csv = os.path.join(self.dir, "out.csv")
-        proc = subprocess.run([wine_run.WINE, self.exe, "-csv", wine_run.windows_path(out_csv)],
-                              cwd=self.dir, env=self.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
-        self.assertEqual(proc.returncode, 4 | 8)
-        with open(out_csv, encoding="utf-8", newline="") as f:
-            rows = list(csv.reader(f))[1:]
+        code = self.run_unattended(["-csv", wine_run.windows_path(out_csv)], exe=self.exe)
+        self.assertEqual(code, 4 | 8)
+        rows = wine_run.read_csv_cells(out_csv)
         self.assertIn("beside-01", rows[1][-1])
         self.assertEqual([r[-1] for i, r in enumerate(rows) if i != 1], [""] * (len(rows) - 1))
 
     def test_interactive_the_bad_one_is_named_in_a_box_and_the_good_one_matches(self):
         g = gui.Gui(self.exe, ARGS.probe, ARGS.shots)
-        app = subprocess.Popen([wine_run.WINE, self.exe], cwd=self.dir, env=self.env,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
+        app = wine_run.start_exe(self.exe, cwd=self.dir, env=self.env)
         try:
-            boxes = g.wait_for(visible_boxes, 60, "the message about bad.xml")
+            boxes = g.wait_for(wine_run.message_boxes, 60, "the message about bad.xml")
             g.screenshot("list-failure-box")
             time.sleep(0.5)
-            for wid in boxes:
-                subprocess.run(["xdotool", "key", "--window", wid, "Return"],
-                               stderr=subprocess.DEVNULL)
-            self.assertTrue(wine_run.find_windows("Corvane Tolvessa v", timeout=60))
+            wine_run.press_return(boxes)
+            wine_run.main_window()
             g.wait_status("   %d Modules Loaded" % len(self.files))
             rows = g.wait_for(lambda: [r for r in [g.rows()] if r and len(r[1]) == 11 and
                                        r[1][10]], what="the Known Vulnerable cell")[0]
             self.assertIn("beside-01", rows[1][10])
         finally:
-            if app.poll() is None:
-                app.kill()
-            app.wait(timeout=30)
+            wine_run.stop_exe(app)
 
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--shots", required=True)
-    parser.add_argument("--images", required=True)
-    parser.add_argument("--version-images", required=True)
-    ARGS, rest = parser.parse_known_args()
-    if not wine_run.WINEPREFIX:
-        sys.exit("WINEPREFIX is not set")
-    os.makedirs(ARGS.shots, exist_ok=True)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wine_run.test_options("--exe", "--probe", "--shots", "--images",
+                                       "--version-images")
+    wine_run.run_tests(rest)
 
 
 if __name__ == "__main__":

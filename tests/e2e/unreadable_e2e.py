@@ -11,16 +11,10 @@ The unattended CSV and JSON exports carry the verdicts.
 
     unreadable_e2e.py --exe TolvessaTestable.exe --hold tolvessa_hold_file.exe --images DIR
 """
-import argparse
-import csv
-import hashlib
-import json
 import os
 import shutil
 import subprocess
 import sys
-import tempfile
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wine_run  # noqa: E402
@@ -47,27 +41,25 @@ class Holder:
             self.proc.wait(timeout=30)
 
 
-class UnreadableTest(unittest.TestCase):
+class UnreadableTest(wine_run.FolderTest):
+    FOLDER_PREFIX = "tolvessa-unreadable-"
+
     def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="tolvessa-unreadable-")
-        self.dir = self.tmp.name
+        super().setUp()
         self.files = {}
         for name, image in (("exclusive.sys", "signed_64.exe"), ("writing.sys", "unsigned_64.exe"),
                             ("free.sys", "signed_64.exe")):
             path = os.path.join(self.dir, name)
             shutil.copy(os.path.join(ARGS.images, image), path)
             self.files[name] = path
-        table = os.path.join(self.dir, "modules.bin")
-        with open(table, "wb") as f:
-            f.write(wine_run.module_table(
-                ["\\??\\" + wine_run.windows_path(p) for p in self.files.values()], ARGS.exe))
-        self.env = dict(os.environ, TOLVESSA_MODULE_TABLE=wine_run.windows_path(table))
+        self.env = wine_run.write_module_table(os.path.join(self.dir, "modules.bin"),
+                                               wine_run.device_paths(self.files.values()),
+                                               ARGS.exe)
         self.holders = []
 
     def tearDown(self):
         for holder in self.holders:
             holder.release()
-        self.tmp.cleanup()
 
     def hold(self, mode, name):
         holder = Holder(mode, self.files[name])
@@ -79,19 +71,15 @@ class UnreadableTest(unittest.TestCase):
         self.hold("writing", "writing.sys")
         out_csv = os.path.join(self.dir, "out.csv")
         out_json = os.path.join(self.dir, "out.json")
-        proc = subprocess.run([wine_run.WINE, ARGS.exe, "-csv", wine_run.windows_path(out_csv),
-                               "-json", wine_run.windows_path(out_json)],
-                              cwd=self.dir, env=self.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
-        self.assertEqual(proc.returncode, 0)
-        with open(out_csv, encoding="utf-8", newline="") as f:
-            rows = list(csv.DictReader(f))
-        with open(out_json, encoding="utf-8") as f:
-            modules = json.load(f)["modules"]
+        code = wine_run.run_exe(ARGS.exe, ["-csv", wine_run.windows_path(out_csv),
+                                           "-json", wine_run.windows_path(out_json)],
+                                cwd=self.dir, env=self.env, timeout=180)
+        self.assertEqual(code, 0)
+        rows = wine_run.read_csv_rows(out_csv)
+        modules = wine_run.read_json(out_json)["modules"]
         self.assertEqual(len(rows), 3)
         by_name = {os.path.basename(r["Image Name"].replace("\\", "/")): r for r in rows}
-        with open(self.files["writing.sys"], "rb") as f:
-            writing_sha256 = hashlib.sha256(f.read()).hexdigest().upper()
+        writing_sha256 = wine_run.sha256_of(self.files["writing.sys"]).upper()
         expected = {
             "exclusive.sys": ("Unreadable", "", ""),
             "writing.sys": ("Unreadable", "", writing_sha256),
@@ -115,25 +103,17 @@ class UnreadableTest(unittest.TestCase):
         for holder in self.holders:
             holder.release()
         self.holders = []
-        proc = subprocess.run([wine_run.WINE, ARGS.exe, "-csv", wine_run.windows_path(out_csv)],
-                              cwd=self.dir, env=self.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
-        self.assertEqual(proc.returncode, 0)
-        with open(out_csv, encoding="utf-8", newline="") as f:
-            verdicts = sorted(r["Signature"] for r in csv.DictReader(f))
+        code = wine_run.run_exe(ARGS.exe, ["-csv", wine_run.windows_path(out_csv)], cwd=self.dir,
+                                env=self.env, timeout=180)
+        self.assertEqual(code, 0)
+        verdicts = sorted(r["Signature"] for r in wine_run.read_csv_rows(out_csv))
         self.assertEqual(verdicts, ["Embedded", "Embedded", "Unsigned"])
 
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--hold", required=True)
-    parser.add_argument("--images", required=True)
-    ARGS, rest = parser.parse_known_args()
-    if not wine_run.WINEPREFIX:
-        sys.exit("WINEPREFIX is not set")
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wine_run.test_options("--exe", "--hold", "--images")
+    wine_run.run_tests(rest)
 
 
 if __name__ == "__main__":

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/host/openssl_trust.h"
 #include "temp_dir.h"
 #include "trust/certificate_table.h"
+#include "trust/der_reader.h"
 
 namespace tolvessa::host {
 namespace {
@@ -155,13 +157,14 @@ TEST_F(SignedMessageBadInputTest, BrokenMessagesHaveNoSignerAndNoName) {
     }
 }
 
-// The length of the DER element at the start of `bytes` (tag, long-form length, content).
+// The length of the DER element at the start of `bytes` (tag, length, content); 0 when there
+// is none.
 std::size_t DerLength(const Bytes& bytes) {
-    const std::size_t lengthBytes = bytes.at(1) & 0x7F;
-    std::size_t content = 0;
-    for (std::size_t i = 0; i < lengthBytes; ++i)
-        content = content << 8 | bytes.at(2 + i);
-    return 2 + lengthBytes + content;
+    const std::optional<DerElement> element = DerReader(bytes).Next();
+    if (!element)
+        return 0;
+    return static_cast<std::size_t>(element->content.data() + element->content.size() -
+                                    bytes.data());
 }
 
 TEST_F(SignedMessageBadInputTest, EveryPrefixOfAMessageOrCertificateIsRefused) {

@@ -124,6 +124,8 @@ TEST(XmlReaderTest, BrokenDocumentsSayWhatIsWrongAndWhere) {
         {"entity_in_text", "<R>&copy;</R>", u"an entity reference other than the five"},
         {"reference_not_closed", "<R a=\"&#65\"/>", u"a character reference holds something"},
         {"reference_at_end", "<R>&#65", u"a character reference is not closed"},
+        {"decimal_reference_with_hex_digit", "<R a=\"&#6A;\"/>",
+         u"a character reference holds something"},
         {"reference_to_nul", "<R a=\"&#0;\"/>", u"a character reference to a character"},
         {"reference_to_surrogate", "<R a=\"&#xD800;\"/>", u"a character reference to a character"},
         {"reference_too_big", "<R a=\"&#x110000;\"/>", u"a character reference past U+10FFFF"},
