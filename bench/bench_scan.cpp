@@ -178,7 +178,7 @@ std::vector<tolvessa::DigestResult> ScanAndWait(tolvessa::DigestPool& pool,
     tolvessa::DriverList list;
     tolvessa::DriverList::Listener listener;
     listener.rowAppended = [&](std::size_t row) {
-        if (list.Row(row)[tolvessa::kExists] == u"True")
+        if (list.FileExists(row))
             pool.Submit(row, list.Row(row)[tolvessa::kImageName], wanted);
     };
     list.SetListener(listener);

@@ -141,20 +141,27 @@ std::optional<std::uint64_t> FixedFileVersion(VersionApi& api,
     return static_cast<std::uint64_t>(Read32(fixed, 8)) << 32 | Read32(fixed, 12);
 }
 
-VersionIdentity ReadVersionIdentity(VersionApi& api, const Text& path) {
+VersionIdentity ReadVersionIdentity(VersionApi& api, const Text& path, ByteSource* bytes) {
     VersionIdentity identity;
     if (path.empty())
         return identity;
-    const auto [size, handle] = api.VersionInfoSize(path);
-    if (size == 0)
-        return identity;
     std::vector<std::uint8_t> buffer;
-    try {
-        buffer.resize(size);
-    } catch (const std::bad_alloc&) {
-        return identity;
+    if (std::optional<std::vector<std::uint8_t>> data =
+            bytes ? api.VersionDataIn(*bytes) : std::nullopt) {
+        buffer = std::move(*data);
+    } else {
+        const auto [size, handle] = api.VersionInfoSize(path);
+        if (size == 0)
+            return identity;
+        try {
+            buffer.resize(size);
+        } catch (const std::bad_alloc&) {
+            return identity;
+        }
+        if (!api.ReadVersionInfo(path, handle, buffer))
+            return identity;
     }
-    if (!api.ReadVersionInfo(path, handle, buffer))
+    if (buffer.empty())
         return identity;
     identity.originalFilename = Meaningful(QueryString(api, buffer, u"OriginalFileName"));
     identity.internalName = Meaningful(QueryString(api, buffer, u"InternalName"));

@@ -75,7 +75,7 @@ struct ResourceData {
 
 class VersionResourceFinder {
   public:
-    explicit VersionResourceFinder(ImageFile& file) : file_(file) {}
+    explicit VersionResourceFinder(ByteSource& file) : file_(file) {}
 
     // The RT_VERSION data, when the image has one that holds a VS_VERSION_INFO root.
     std::optional<ResourceData> FindVersionResource() {
@@ -187,7 +187,7 @@ class VersionResourceFinder {
         return Read32(entry, 4);
     }
 
-    ImageFile& file_;
+    ByteSource& file_;
     std::vector<PeSection> sections_;
 };
 
@@ -294,6 +294,16 @@ bool PeVersionApi::ReadVersionInfo(const Text& path, std::uint32_t /*handle*/,
         return false;
     const std::size_t count = std::min<std::size_t>(buffer.size(), data->size);
     return file.ReadAt(data->offset, buffer.first(count));
+}
+
+std::optional<std::vector<std::uint8_t>> PeVersionApi::VersionDataIn(ByteSource& bytes) {
+    const auto data = VersionResourceFinder(bytes).FindVersionResource();
+    if (!data)
+        return std::vector<std::uint8_t>();
+    std::vector<std::uint8_t> block(data->size);
+    if (!bytes.ReadAt(data->offset, block))
+        return std::vector<std::uint8_t>();
+    return block;
 }
 
 std::optional<VersionValue> PeVersionApi::QueryVersionValue(std::span<const std::uint8_t> block,

@@ -169,13 +169,13 @@ TEST(HostSignatureEngineTest, LooksUpEitherImageHash) {
     const Text member = Path("catalog_member_64.exe");
     const Text sha1Only = Path("catalog_sha1_only_64.exe");
     FileDigests digests = worker.Digests(member);
-    ASSERT_EQ(digests.peSha1.size(), 40u);
-    ASSERT_EQ(digests.peSha256.size(), 64u);
+    ASSERT_TRUE(digests.peSha1);
+    ASSERT_TRUE(digests.peSha256);
 
     FileDigests onlySha1 = digests;
-    onlySha1.peSha256.clear();
+    onlySha1.peSha256.reset();
     FileDigests onlySha256 = digests;
-    onlySha256.peSha1.clear();
+    onlySha256.peSha1.reset();
     for (const FileDigests& some : {digests, onlySha1, onlySha256}) {
         const auto found = worker.Engine().CheckCatalogs(member, some);
         ASSERT_TRUE(found);
@@ -186,7 +186,7 @@ TEST(HostSignatureEngineTest, LooksUpEitherImageHash) {
 
     FileDigests sha1Member = worker.Digests(sha1Only);
     EXPECT_TRUE(worker.Engine().CheckCatalogs(sha1Only, sha1Member));
-    sha1Member.peSha1.clear();
+    sha1Member.peSha1.reset();
     EXPECT_FALSE(worker.Engine().CheckCatalogs(sha1Only, sha1Member));
 }
 
@@ -284,8 +284,10 @@ TEST(HostSignatureEngineTest, TheSignatureCoversEveryByteOfTheList) {
     ASSERT_LE(end, original.size());
 
     const TrustStore store(kTestRoot);
-    const Bytes member =
-        *DigestBytes(Worker(nullptr).Digests(Path("catalog_member_64.exe")).peSha256);
+    const std::optional<Sha256Digest> memberHash =
+        Worker(nullptr).Digests(Path("catalog_member_64.exe")).peSha256;
+    ASSERT_TRUE(memberHash);
+    const Bytes member(memberHash->begin(), memberHash->end());
     {
         CatalogIndex index;
         AddCatalog(index, u"x.cat", original, store);
@@ -335,8 +337,8 @@ TEST(HostSignatureEngineTest, AFileThatMayNotBeReadIsUnreadable) {
     ExpectTrust(owner.Judge(lockedPath), {"as its owner", V::kEmbedded, kSigner, u""});
     const FileDigests memberDigests = owner.Digests(memberPath);
     const FileDigests lockedDigests = owner.Digests(lockedPath);
-    ASSERT_EQ(memberDigests.peSha1.size(), 40u);
-    ASSERT_EQ(lockedDigests.peSha1.size(), 40u);
+    ASSERT_TRUE(memberDigests.peSha1);
+    ASSERT_TRUE(lockedDigests.peSha1);
 
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
@@ -362,7 +364,7 @@ TEST(HostSignatureEngineTest, AFileThatMayNotBeReadIsUnreadable) {
                 said += "|" + TextToUtf8(VerdictText(trust->verdict)) + "," +
                         TextToUtf8(trust->signer) + "," + TextToUtf8(trust->catalog);
             }
-            said += "|" + TextToUtf8(stranger.Digests(lockedPath).sha256);
+            said += "|" + TextToUtf8(DigestText(stranger.Digests(lockedPath).sha256));
         }
         const ssize_t written = ::write(out[1], said.data(), said.size());
         ::_exit(written == static_cast<ssize_t>(said.size()) ? 0 : 1);

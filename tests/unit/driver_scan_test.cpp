@@ -247,7 +247,7 @@ TEST(DriverListTest, TellsItsListenerOfEveryChange) {
                       [&](std::size_t i) { digests.push_back(i); }});
     world.Scan(list);
     FileDigests d;
-    d.sha256 = u"AB";
+    d.sha256 = Sha256Digest{0xAB};
     list.SetDigests(1, d);
     list.SetDigests(2, d);  // past the end: ignored
     EXPECT_EQ(list.Digests(1), d);

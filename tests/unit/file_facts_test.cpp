@@ -22,6 +22,15 @@ constexpr char kCsvHeader[] =
     "KnownVulnerableSamples_Authentihash_SHA1,KnownVulnerableSamples_Authentihash_SHA256\n";
 constexpr char kListedSha256[] = "5f6560365c0248fb638df7a2cf0dbca599fa6b279aacb02df8cf185b9a369600";
 
+Sha256Digest ListedSha256() {
+    Sha256Digest digest{};
+    const std::string_view hex = kListedSha256;
+    for (std::size_t i = 0; i < digest.size(); ++i)
+        digest[i] =
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(2 * i, 2)), nullptr, 16));
+    return digest;
+}
+
 std::string OneEntryList() {
     return std::string(kCsvHeader) + "id-7,vulnerable driver,,,\"" + kListedSha256 + "\",,,\n";
 }
@@ -90,10 +99,10 @@ TEST(ApplyResultsTest, EachResultToItsRowWithItsMatches) {
 
     std::vector<DigestResult> results(3);
     results[0].row = 0;
-    results[0].digests.sha256 = AsciiText(kListedSha256);
+    results[0].digests.sha256 = ListedSha256();
     results[0].trust = FileTrust{SignatureVerdict::kUnsigned, u"", u""};
     results[1].row = 1;
-    results[1].digests.sha1 = u"00";
+    results[1].digests.sha1 = Sha1Digest{};
     results[2].row = 7;  // past the end: a list that was refreshed meanwhile
     std::vector<std::size_t> changed;
     DriverList::Listener listener;
@@ -101,7 +110,7 @@ TEST(ApplyResultsTest, EachResultToItsRowWithItsMatches) {
     list.SetListener(listener);
     ApplyResults(list, results, lists);
 
-    EXPECT_EQ(list.Digests(0).sha256, AsciiText(kListedSha256));
+    EXPECT_EQ(list.Digests(0).sha256, ListedSha256());
     ASSERT_TRUE(list.Findings(0).trust);
     EXPECT_EQ(list.Findings(0).trust->verdict, SignatureVerdict::kUnsigned);
     ASSERT_EQ(list.Findings(0).vulnerable.size(), 1u);
@@ -211,18 +220,25 @@ TEST(FindingsOfTest, NameAndVersionMatchOnlyWithTheIdentity) {
     EXPECT_TRUE(FindingsOf(row, facts, VulnerableLists()).vulnerable.empty());
 }
 
-// Digest engines whose every hasher gives the byte 0xAB, or that throw on demand.
+// Digest engines whose every hasher gives bytes 0xAB only, or that throw on demand.
 class StubHashes : public HashApi {
   public:
     bool fail = false;
-    std::unique_ptr<Hasher> NewHasher(HashAlgorithm) override {
+    std::unique_ptr<Hasher> NewHasher(HashAlgorithm algorithm) override {
         if (fail)
             throw std::bad_alloc();
         class One : public Hasher {
+          public:
+            explicit One(std::size_t size) : size_(size) {}
             void Update(std::span<const std::uint8_t>) override {}
-            std::vector<std::uint8_t> Finish() override { return {0xAB}; }
+            std::vector<std::uint8_t> Finish() override {
+                return std::vector<std::uint8_t>(size_, 0xAB);
+            }
+
+          private:
+            std::size_t size_;
         };
-        return std::make_unique<One>();
+        return std::make_unique<One>(algorithm == HashAlgorithm::kSha1 ? 20 : 32);
     }
 };
 
@@ -260,7 +276,9 @@ TEST(GatherFileFactsTest, AStepThatThrowsLeavesOnlyItsOwnCellsEmpty) {
         FileFacts facts;
         EXPECT_NO_THROW(facts = GatherFileFacts(inventory.content, hashes, inventory.versions,
                                                 &engine, u"C:\\d\\a.sys", FactsWanted{true, true}));
-        EXPECT_EQ(facts.digests.sha256, c.hashesFail ? Text() : Text(u"AB"));
+        Sha256Digest stub;
+        stub.fill(0xAB);
+        EXPECT_EQ(facts.digests.sha256, c.hashesFail ? std::nullopt : std::optional(stub));
         EXPECT_EQ(facts.trust.has_value(), !c.engineFails);
         if (facts.trust) {
             EXPECT_EQ(facts.trust->signer, u"Signer");
