@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/win32_signature_engine.h"
 #include "report/exports.h"
 #include "report/report_file.h"
 #include "shell/file_facts.h"

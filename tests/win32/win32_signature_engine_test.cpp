@@ -16,7 +16,8 @@
 #include "platform/win32/cng_hash.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_inventory.h"
-#include "platform/win32/win32_trust.h"
+#include "platform/win32/win32_signature_engine.h"
+#include "platform/win32/win32_trust_api.h"
 
 namespace tolvessa::win32 {
 namespace {
