@@ -236,8 +236,13 @@ std::optional<SignatureEngine::Answer> Win32SignatureEngine::CheckCatalogs(
         SystemFunction<CalcHash2Function>(L"wintrust.dll", "CryptCATAdminCalcHashFromFileHandle2");
 
     std::optional<Answer> first;
-    const std::array<std::pair<HCATADMIN, const Text*>, 2> lookups{
-        {{admins_->sha256.get(), &digests.peSha256}, {admins_->sha1.get(), &digests.peSha1}}};
+    // The digests step's image hashes, as bytes.
+    const auto bytesOf = [](const auto& digest) {
+        return digest ? std::vector<BYTE>(digest->begin(), digest->end()) : std::vector<BYTE>();
+    };
+    const std::array<std::pair<HCATADMIN, std::vector<BYTE>>, 2> lookups{
+        {{admins_->sha256.get(), bytesOf(digests.peSha256)},
+         {admins_->sha1.get(), bytesOf(digests.peSha1)}}};
     for (const auto& [admin, passedIn] : lookups) {
         if (!admin)
             continue;
@@ -248,7 +253,7 @@ std::optional<SignatureEngine::Answer> Win32SignatureEngine::CheckCatalogs(
             size <= hash.size()) {
             hash.resize(size);
         } else {
-            hash = DigestBytes(*passedIn).value_or(std::vector<BYTE>());
+            hash = passedIn;
         }
         if (hash.empty())
             continue;

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "platform/host/file_content.h"
 #include "platform/host/openssl_hash.h"
 #include "platform/host/openssl_signed_data.h"
+#include "platform/host/pe_version.h"
 #include "temp_dir.h"
 #include "trust/file_trust.h"
 
@@ -384,6 +386,97 @@ TEST(HostSignatureEngineTest, AFileThatMayNotBeReadIsUnreadable) {
               "|Catalog,Tolvessa Test Signer,tolvessa_test.cat"  // the catalog wins
               "|Unreadable,,"                                    // read, but no catalog has it
               "|");                                              // the digests read nothing
+}
+
+}  // namespace
+}  // namespace tolvessa::host
+
+namespace tolvessa::host {
+namespace {
+
+// The image files the one pass is checked on: the signed and catalog fixtures, the version
+// fixtures and the real Windows samples.
+std::vector<std::string> OnePassImages() {
+    std::vector<std::string> files;
+    for (const std::string& folder :
+         {kImages, std::string(TOLVESSA_FIXTURE_DIR), std::string(TOLVESSA_WINDOWS_SAMPLES_DIR)}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            const std::string extension = entry.path().extension().string();
+            if (entry.is_regular_file() &&
+                (extension == ".exe" || extension == ".dll" || extension == ".sys"))
+                files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The worker's one pass over a file's bytes gives what the steps that open the file by path
+// give: the same verdict, signer and catalog, and the same version identity.
+TEST(HostOnePassTest, TheBytesOfTheOnePassGiveWhatThePathGives) {
+    HostPaths paths;
+    PosixFileContent content(paths);
+    OpenSslHashApi hashes;
+    PeVersionApi versions(paths);
+    OpenSslSignatureEngine engine(paths, kTestRoot, TestCatalogs());
+    int judged = 0;
+    int named = 0;
+    for (const std::string& file : OnePassImages()) {
+        SCOPED_TRACE(file);
+        const Text path = Utf8ToText(file);
+        std::optional<FileTrust> fromBytes;
+        std::optional<VersionIdentity> identityFromBytes;
+        const FileDigests digests =
+            ReadFileOnce(content, hashes, path, [&](ByteSource& bytes, const FileDigests& d) {
+                fromBytes = JudgeFile(engine, path, d, &bytes);
+                identityFromBytes = ReadVersionIdentity(versions, path, &bytes);
+            });
+        ASSERT_TRUE(fromBytes);
+        ASSERT_TRUE(identityFromBytes);
+        EXPECT_EQ(*fromBytes, JudgeFile(engine, path, digests));
+        EXPECT_EQ(*identityFromBytes, ReadVersionIdentity(versions, path));
+        ++judged;
+        named += identityFromBytes->fileVersion ? 1 : 0;
+    }
+    EXPECT_GE(judged, 40);
+    EXPECT_GE(named, 4);
+}
+
+// The verifier takes the image hash of the one pass where it has one for the signature's
+// algorithm, and takes it itself where it has none.
+TEST(HostOnePassTest, TheVerifierUsesTheImageHashOfTheOnePass) {
+    HostPaths paths;
+    PosixFileContent content(paths);
+    OpenSslHashApi hashes;
+    OpenSslTrustApi trust(paths, kTestRoot);
+    struct Signed {
+        const char* image;
+        bool sha256;  // the signature's digest algorithm: SHA-256, else SHA-1
+    };
+    for (const Signed c : {Signed{"signed_64.exe", true}, Signed{"signed_sha1_64.exe", false}}) {
+        SCOPED_TRACE(c.image);
+        const Bytes bytes = ReadAll(kImages + "/" + c.image);
+        const FileDigests digests = ComputeFileDigests(content, hashes, Path(c.image));
+        ASSERT_TRUE(digests.peSha1 && digests.peSha256);
+        MemorySource source(bytes);
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, nullptr).status, trust_status::kTrusted);
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, &digests).status, trust_status::kTrusted);
+
+        FileDigests wrong256 = digests;
+        wrong256.peSha256->front() ^= 1;
+        FileDigests wrong1 = digests;
+        wrong1.peSha1->front() ^= 1;
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, &wrong256).status,
+                  c.sha256 ? trust_status::kBadDigest : trust_status::kTrusted);
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, &wrong1).status,
+                  c.sha256 ? trust_status::kTrusted : trust_status::kBadDigest);
+
+        FileDigests none = digests;
+        none.peSha1.reset();
+        none.peSha256.reset();
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, &none).status, trust_status::kTrusted);
+    }
 }
 
 }  // namespace

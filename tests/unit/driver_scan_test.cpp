@@ -90,8 +90,10 @@ TEST(ScanDriversTest, FallsBackToTheDriversDirectory) {
     ASSERT_EQ(list.Count(), 3u);
     EXPECT_EQ(list.Row(0)[kImageName], u"C:\\Windows\\system32\\drivers\\beep.sys");
     EXPECT_EQ(list.Row(0)[kExists], u"True");
+    EXPECT_TRUE(list.FileExists(0));
     EXPECT_EQ(list.Row(1)[kImageName], u"nowhere.sys");
     EXPECT_EQ(list.Row(1)[kExists], u"False");
+    EXPECT_FALSE(list.FileExists(1));
     EXPECT_EQ(list.Row(2)[kImageName], u"C:\\Windows\\system32\\drivers\\C:\\odd.sys");
 }
 

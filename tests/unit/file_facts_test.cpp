@@ -286,5 +286,97 @@ TEST(GatherFileFactsTest, AStepThatThrowsLeavesOnlyItsOwnCellsEmpty) {
     }
 }
 
+// Version data in the bytes at hand: the block is the file's bytes, laid out as FakeVersions
+// lays out its data.
+class BytesVersions : public testing::FakeVersions {
+  public:
+    using FakeVersions::FakeVersions;
+    int fromBytes = 0;
+    std::optional<std::vector<std::uint8_t>> VersionDataIn(ByteSource& bytes) override {
+        ++fromBytes;
+        std::vector<std::uint8_t> block(static_cast<std::size_t>(bytes.Size()));
+        if (!bytes.ReadAt(0, block))
+            return std::vector<std::uint8_t>();
+        return block;
+    }
+};
+
+// An engine that judges the bytes it is given and tells which way it was asked.
+class BytesEngine : public SignatureEngine {
+  public:
+    std::vector<Text> byPath;
+    std::vector<std::string> bytesSeen;
+    std::vector<FileDigests> digestsSeen;
+    Answer CheckEmbedded(const Text& path) override {
+        byPath.push_back(path);
+        return {trust_status::kFileNotFound, {}, {}};
+    }
+    Answer CheckEmbeddedIn(const Text&, ByteSource& bytes, const FileDigests& digests) override {
+        std::string seen(static_cast<std::size_t>(bytes.Size()), '\0');
+        EXPECT_TRUE(
+            bytes.ReadAt(0, std::span(reinterpret_cast<std::uint8_t*>(seen.data()), seen.size())));
+        bytesSeen.push_back(seen);
+        digestsSeen.push_back(digests);
+        return {trust_status::kTrusted, u"From the bytes", {}};
+    }
+    std::optional<Answer> CheckCatalogs(const Text&, const FileDigests&) override {
+        return std::nullopt;
+    }
+};
+
+// The version block FakeVersions makes of these strings.
+std::string VersionBlock(TextView company, TextView description, TextView version) {
+    std::string block;
+    auto put16 = [&block](char16_t unit) {
+        block.push_back(static_cast<char>(unit & 0xFF));
+        block.push_back(static_cast<char>(unit >> 8));
+    };
+    put16(testing::FakeVersions::kLanguage);
+    put16(testing::FakeVersions::kCodePage);
+    for (const TextView value : {company, description, version}) {
+        for (const char16_t unit : value)
+            put16(unit);
+        put16(0);
+    }
+    return block;
+}
+
+// A worker opens a file once: the digests, the verdict and the version identity come from the
+// bytes of that one read. A file that cannot be read in it is judged and named by its path, so
+// the steps still tell why.
+TEST(GatherFileFactsTest, OneReadFeedsTheDigestsTheVerdictAndTheIdentity) {
+    testing::FakeInventory inventory;
+    const Text path = u"C:\\d\\a.sys";
+    const std::string bytes = VersionBlock(u"Acme", u"From the bytes", u"2.0");
+    inventory.files[path] = {false, u"Acme", u"From the path", u"1.0", bytes, true};
+    inventory.files[u"C:\\d\\held.sys"] = {false,  u"Acme",      u"From the path",
+                                           u"1.0", std::nullopt, true};
+    StubHashes hashes;
+    BytesVersions versions(inventory.files);
+    BytesEngine engine;
+
+    const FileFacts facts = GatherFileFacts(inventory.content, hashes, versions, &engine, path,
+                                            FactsWanted{true, true});
+    EXPECT_EQ(inventory.content.opened, std::vector<Text>{path});
+    ASSERT_TRUE(facts.digests.sha256);
+    EXPECT_TRUE(engine.byPath.empty());
+    EXPECT_EQ(engine.bytesSeen, std::vector<std::string>{bytes});
+    EXPECT_EQ(engine.digestsSeen, std::vector<FileDigests>{facts.digests});
+    ASSERT_TRUE(facts.trust);
+    EXPECT_EQ(facts.trust->verdict, SignatureVerdict::kEmbedded);
+    EXPECT_EQ(facts.identity.fileDescription, u"From the bytes");
+    EXPECT_EQ(versions.fromBytes, 1);
+    EXPECT_TRUE(versions.sizeQueries.empty());
+
+    const FileFacts held = GatherFileFacts(inventory.content, hashes, versions, &engine,
+                                           u"C:\\d\\held.sys", FactsWanted{true, true});
+    EXPECT_EQ(held.digests, FileDigests{});
+    EXPECT_EQ(engine.byPath, std::vector<Text>{u"C:\\d\\held.sys"});
+    EXPECT_EQ(engine.bytesSeen.size(), 1u);
+    EXPECT_EQ(held.identity.fileDescription, u"From the path");
+    EXPECT_EQ(versions.fromBytes, 1);
+    EXPECT_EQ(versions.sizeQueries, std::vector<Text>{u"C:\\d\\held.sys"});
+}
+
 }  // namespace
 }  // namespace tolvessa
