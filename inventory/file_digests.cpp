@@ -184,10 +184,8 @@ FileDigests ReadFileOnce(FileContentApi& content, HashApi& hashes, const Text& p
         [&](std::uint64_t at, std::size_t length) -> std::optional<std::span<const std::uint8_t>> {
             return bytes.subspan(static_cast<std::size_t>(at), length);
         });
-    if (parse && digests.ReadTheFile()) {
-        MemorySource fresh(bytes);
-        parse(fresh, digests);
-    }
+    if (parse && digests.ReadTheFile())
+        parse(source, digests);
     return digests;
 }
 
