@@ -347,8 +347,9 @@ class Md5Hashes : public HashApi {
             }
             std::vector<std::uint8_t> Finish() override {
                 const Md5Digest digest = Md5Final(context_);
-                std::vector<std::uint8_t> padded(digest.begin(), digest.end());
-                padded.resize(size_, 0);
+                std::vector<std::uint8_t> padded(size_, 0);
+                for (std::size_t i = 0; i < padded.size() && i < digest.size(); ++i)
+                    padded[i] = digest[i];
                 return padded;
             }
 
