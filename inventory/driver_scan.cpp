@@ -22,7 +22,7 @@ class ScanLease {
     ScanLease(const ScanLease&) = delete;
     ScanLease& operator=(const ScanLease&) = delete;
 
-    void Append(DriverRow row) { list_.Append(std::move(row)); }
+    void Append(DriverRow row, bool fileExists) { list_.Append(std::move(row), fileExists); }
 
   private:
     DriverList& list_;
@@ -34,13 +34,15 @@ bool DriverList::Clear() {
     rows_.clear();
     digests_.clear();
     findings_.clear();
+    exists_.clear();
     if (listener_.cleared)
         listener_.cleared();
     return true;
 }
 
-void DriverList::Append(DriverRow row) {
+void DriverList::Append(DriverRow row, bool fileExists) {
     rows_.push_back(std::move(row));
+    exists_.push_back(fileExists);
     digests_.emplace_back();
     findings_.emplace_back();
     if (listener_.rowAppended)
@@ -72,7 +74,7 @@ bool DriverList::AnyVulnerable() const {
 }
 
 DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path,
-                         const InventoryPlatform& platform) {
+                         const InventoryPlatform& platform, bool* fileExists) {
     DriverRow row;
     row[kLoadOrder] = DecimalText(entry.loadOrderIndex);
     row[kImageName] = path;
@@ -88,7 +90,10 @@ DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path,
     if (FileExistsOnDisk(attributes, path)) {
         row[kHidden] = Text(IsFileHidden(attributes, path) ? kTrue : kFalse);
     }
-    row[kExists] = Text(FileExistsOnDisk(attributes, path) ? kTrue : kFalse);
+    const bool exists = FileExistsOnDisk(attributes, path);
+    row[kExists] = Text(exists ? kTrue : kFalse);
+    if (fileExists)
+        *fileExists = exists;
     return row;
 }
 
@@ -116,7 +121,9 @@ ScanResult ScanDrivers(DriverList& list, const InventoryPlatform& platform, Scan
                 GetFileCompanyName(platform.versions, path) == kMicrosoft) {
                 continue;
             }
-            lease.Append(BuildDriverRow(entry, path, platform));
+            bool exists = false;
+            DriverRow row = BuildDriverRow(entry, path, platform, &exists);
+            lease.Append(std::move(row), exists);
         }
     });
     return ok && taken ? ScanResult::kCompleted : ScanResult::kSnapshotFailed;

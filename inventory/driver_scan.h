@@ -78,6 +78,8 @@ class DriverList {
     std::size_t Count() const { return rows_.size(); }
     const DriverRow& Row(std::size_t index) const { return rows_[index]; }
     const std::vector<DriverRow>& Rows() const { return rows_; }
+    // Whether the row's file was there when the row was made: what its "Exists" cell says.
+    bool FileExists(std::size_t index) const { return exists_[index]; }
 
     // The row's digests beyond MD5: empty cells until they are set.
     const FileDigests& Digests(std::size_t index) const { return digests_[index]; }
@@ -101,11 +103,12 @@ class DriverList {
 
   private:
     friend class ScanLease;
-    void Append(DriverRow row);
+    void Append(DriverRow row, bool fileExists);
 
     std::vector<DriverRow> rows_;
     std::vector<FileDigests> digests_;
     std::vector<RowFindings> findings_;
+    std::vector<bool> exists_;
     bool scanning_ = false;
     Listener listener_;
 };
@@ -121,8 +124,9 @@ enum class ScanResult {
 // empties the list.
 ScanResult ScanDrivers(DriverList& list, const InventoryPlatform& platform, ScanHost& host);
 
-// One row as the scan makes it from an entry whose path text is already decoded.
+// One row as the scan makes it from an entry whose path text is already decoded; `fileExists`,
+// when set, gets what its "Exists" cell says.
 DriverRow BuildDriverRow(const ModuleEntry& entry, const Text& path,
-                         const InventoryPlatform& platform);
+                         const InventoryPlatform& platform, bool* fileExists = nullptr);
 
 }  // namespace tolvessa

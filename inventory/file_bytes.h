@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "inventory/md5.h"
+#include "inventory/file_content.h"
 
 namespace tolvessa {
 

@@ -21,18 +21,18 @@ constexpr std::size_t kStreamChunk = 1 << 20;
 const std::array<TextView, kDigestColumnCount> kDigestColumnCaptions = {
     u"SHA-1", u"SHA-256", u"PE SHA-1", u"PE SHA-256", u"Imphash"};
 
-const Text& DigestCell(const FileDigests& digests, std::size_t index) {
+Text DigestCell(const FileDigests& digests, std::size_t index) {
     switch (index) {
         case 0:
-            return digests.sha1;
+            return DigestText(digests.sha1);
         case 1:
-            return digests.sha256;
+            return DigestText(digests.sha256);
         case 2:
-            return digests.peSha1;
+            return DigestText(digests.peSha1);
         case 3:
-            return digests.peSha256;
+            return DigestText(digests.peSha256);
         default:
-            return digests.imphash;
+            return DigestText(digests.imphash);
     }
 }
 
@@ -53,6 +53,19 @@ class FileSource : public ByteSource {
     std::uint64_t size_;
 };
 
+// The digest of a hasher, when there is one and it gives as many bytes as its algorithm has.
+template <std::size_t N>
+std::optional<std::array<std::uint8_t, N>> Finished(Hasher* hasher) {
+    if (!hasher)
+        return std::nullopt;
+    const std::vector<std::uint8_t> bytes = hasher->Finish();
+    if (bytes.size() != N)
+        return std::nullopt;
+    std::array<std::uint8_t, N> digest;
+    std::copy(bytes.begin(), bytes.end(), digest.begin());
+    return digest;
+}
+
 // The five digests over `source`, whose bytes come chunk by chunk from `chunkAt(at, length)`
 // (nothing when they cannot be read: then every cell is empty).
 template <typename ChunkAt>
@@ -67,7 +80,7 @@ FileDigests DigestsOver(ByteSource& source, HashApi& hashes, std::size_t chunkLe
         Md5Init(md5);
         Md5Update(md5, reinterpret_cast<const std::uint8_t*>(imports->data()),
                   static_cast<std::uint32_t>(imports->size()));
-        digests.imphash = Md5DigestToHex(Md5Final(md5));
+        digests.imphash = Md5Final(md5);
     }
 
     const std::unique_ptr<Hasher> sha1 = hashes.NewHasher(HashAlgorithm::kSha1);
@@ -122,27 +135,24 @@ FileDigests DigestsOver(ByteSource& source, HashApi& hashes, std::size_t chunkLe
             peSha256->Update(padding);
     }
 
-    if (sha1)
-        digests.sha1 = HexBytesText(sha1->Finish());
-    if (sha256)
-        digests.sha256 = HexBytesText(sha256->Finish());
-    if (peSha1)
-        digests.peSha1 = HexBytesText(peSha1->Finish());
-    if (peSha256)
-        digests.peSha256 = HexBytesText(peSha256->Finish());
+    digests.sha1 = Finished<20>(sha1.get());
+    digests.sha256 = Finished<32>(sha256.get());
+    digests.peSha1 = Finished<20>(peSha1.get());
+    digests.peSha256 = Finished<32>(peSha256.get());
     return digests;
 }
 
 }  // namespace
 
-FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const Text& path,
-                               std::uint64_t inMemoryLimit) {
+FileDigests ReadFileOnce(FileContentApi& content, HashApi& hashes, const Text& path,
+                         const ParseBytes& parse, std::uint64_t inMemoryLimit) {
     std::unique_ptr<FileContentApi::File> file = content.OpenForRead(path);
     if (!file)
         return FileDigests();
 
     // A file that is not mapped and is longer than the limit is read in pieces, at offsets, up to
-    // the length it had when opened: never wholly in memory, and never past that length.
+    // the length it had when opened: never wholly in memory, and never past that length. Its
+    // parsers read what they need of it at offsets too, from the same open file.
     std::unique_ptr<FileContentApi::View> view = file->MapWhole();
     std::optional<std::uint64_t> size;
     if (!view) {
@@ -150,7 +160,7 @@ FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const T
         if (size && *size > inMemoryLimit) {
             FileSource source(*file, *size);
             std::vector<std::uint8_t> buffer(kStreamChunk);
-            return DigestsOver(
+            FileDigests digests = DigestsOver(
                 source, hashes, kStreamChunk,
                 [&](std::uint64_t at,
                     std::size_t length) -> std::optional<std::span<const std::uint8_t>> {
@@ -159,6 +169,9 @@ FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const T
                         return std::nullopt;
                     return part;
                 });
+            if (parse && digests.ReadTheFile())
+                parse(source, digests);
+            return digests;
         }
     }
     const std::optional<FileBytes> loaded = FileBytes::Load(std::move(file), std::move(view), size);
@@ -166,11 +179,19 @@ FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const T
         return FileDigests();
     const std::span<const std::uint8_t> bytes = loaded->Bytes();
     MemorySource source(bytes);
-    return DigestsOver(
+    FileDigests digests = DigestsOver(
         source, hashes, kChunk,
         [&](std::uint64_t at, std::size_t length) -> std::optional<std::span<const std::uint8_t>> {
             return bytes.subspan(static_cast<std::size_t>(at), length);
         });
+    if (parse && digests.ReadTheFile())
+        parse(source, digests);
+    return digests;
+}
+
+FileDigests ComputeFileDigests(FileContentApi& content, HashApi& hashes, const Text& path,
+                               std::uint64_t inMemoryLimit) {
+    return ReadFileOnce(content, hashes, path, nullptr, inMemoryLimit);
 }
 
 }  // namespace tolvessa

@@ -4,10 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <optional>
-#include <span>
 
+#include "inventory/file_content.h"
 #include "inventory/text.h"
 
 namespace tolvessa {
@@ -27,47 +25,6 @@ void Md5Transform(std::uint32_t state[4], const std::uint8_t block[64]);
 
 // 32 characters, high nibble first, from "0123456789ABCDEF".
 Text Md5DigestToHex(const Md5Digest& digest);
-
-// Reading a file for its digest. On Windows: CreateFileW with an OpenFile-style retry, then a
-// read-only mapping of the whole file; elsewhere the POSIX equivalents.
-class FileContentApi {
-  public:
-    // A whole-file read-only view; unmapped when destroyed.
-    class View {
-      public:
-        virtual ~View() = default;
-        virtual std::span<const std::uint8_t> Bytes() const = 0;
-    };
-
-    // An open file; closed when destroyed.
-    class File {
-      public:
-        virtual ~File() = default;
-        // A view of the whole file as long as it was when asked (bytes appended meanwhile are
-        // not in it), or nothing when it cannot be had in one view: a file of length 0 never
-        // can, nor (on Windows) one longer than kMaxWholeView; the caller then reads it.
-        virtual std::unique_ptr<View> MapWhole() = 0;
-        // Reads the next bytes from the current position into `buffer`: the count read
-        // (0 at the end of the file), or nothing on a read error.
-        virtual std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) = 0;
-        // The file's length now, all 64 bits of it; nothing where the reader cannot tell.
-        virtual std::optional<std::uint64_t> Size() { return std::nullopt; }
-        // Exactly buffer.size() bytes at `offset`, whatever the current position; false when
-        // they cannot all be read (the file ends sooner, a read fails, or the reader cannot
-        // read at an offset).
-        virtual bool ReadAt(std::uint64_t /*offset*/, std::span<std::uint8_t> /*buffer*/) {
-            return false;
-        }
-    };
-
-    // The longest file the Windows reader maps in one view; a longer one is read in pieces,
-    // so a 32-bit process with several workers never runs short of address space.
-    static constexpr std::uint64_t kMaxWholeView = std::uint64_t{256} << 20;
-
-    virtual ~FileContentApi() = default;
-    // Opens the file for reading while admitting other readers (and, in the retry, writers).
-    virtual std::unique_ptr<File> OpenForRead(const Text& path) = 0;
-};
 
 // The digest of the file's content, as long as it was when opened where the reader tells the
 // length; 16 zero bytes when it cannot be opened or read, or ends sooner than that.

@@ -156,12 +156,22 @@ std::optional<std::uint64_t> FixedFileVersion(VersionApi& api,
     return static_cast<std::uint64_t>(Read32(fixed, 8)) << 32 | Read32(fixed, 12);
 }
 
-VersionIdentity ReadVersionIdentity(VersionApi& api, const Text& path) {
+VersionIdentity ReadVersionIdentity(VersionApi& api, const Text& path, ByteSource* bytes) {
     VersionIdentity identity;
-    std::optional<VersionBuffer> data = NewVersionBuffer(api, path);
-    if (!data || !api.ReadVersionInfo(path, data->handle, data->bytes))
+    if (path.empty())
         return identity;
-    const std::span<const std::uint8_t> buffer = data->bytes;
+    std::vector<std::uint8_t> buffer;
+    if (std::optional<std::vector<std::uint8_t>> data =
+            bytes ? api.VersionDataIn(*bytes) : std::nullopt) {
+        buffer = std::move(*data);
+    } else {
+        std::optional<VersionBuffer> read = NewVersionBuffer(api, path);
+        if (!read || !api.ReadVersionInfo(path, read->handle, read->bytes))
+            return identity;
+        buffer = std::move(read->bytes);
+    }
+    if (buffer.empty())
+        return identity;
     identity.originalFilename = Meaningful(QueryString(api, buffer, u"OriginalFileName"));
     identity.internalName = Meaningful(QueryString(api, buffer, u"InternalName"));
     identity.fileDescription = Meaningful(QueryString(api, buffer, u"FileDescription"));

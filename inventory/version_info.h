@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
+#include "inventory/pe_image.h"
 #include "inventory/text.h"
 
 namespace tolvessa {
@@ -45,6 +47,14 @@ class VersionApi {
     // in version data filled by ReadVersionInfo; nothing when it is not there.
     virtual std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> block,
                                                           const Text& subBlock) = 0;
+
+    // The version data of a file whose bytes are at hand (the digest workers' one pass over it),
+    // as ReadVersionInfo would fill it: empty when the bytes hold none. Nothing where the
+    // platform reads version data by the file's path alone (GetFileVersionInfoW opens the file
+    // itself): the caller then asks by path.
+    virtual std::optional<std::vector<std::uint8_t>> VersionDataIn(ByteSource& /*bytes*/) {
+        return std::nullopt;
+    }
 };
 
 struct TFileVersionInfo {
@@ -86,8 +96,9 @@ struct VersionIdentity {
     bool operator==(const VersionIdentity&) const = default;
 };
 
-// Reads the version data once. An empty path makes no call.
-VersionIdentity ReadVersionIdentity(VersionApi& api, const Text& path);
+// Reads the version data once: from `bytes` (the file's bytes at hand) where the platform reads
+// it from them (VersionDataIn), else by path. An empty path makes no call.
+VersionIdentity ReadVersionIdentity(VersionApi& api, const Text& path, ByteSource* bytes = nullptr);
 
 // The binary file version of the fixed file information ("\") in version data already read:
 // nothing unless it is all there with its signature 0xFEEF04BD.

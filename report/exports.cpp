@@ -116,11 +116,11 @@ std::string ModuleJson(const ModuleRecord& record, const std::string& indent) {
     object.String("md5", row[kMd5Hash]);
     object.Raw("hidden", FlagJson(row[kHidden]));
     object.Raw("exists", FlagJson(row[kExists]));
-    object.String("sha1", digests.sha1);
-    object.String("sha256", digests.sha256);
-    object.String("peSha1", digests.peSha1);
-    object.String("peSha256", digests.peSha256);
-    object.String("imphash", digests.imphash);
+    object.String("sha1", DigestText(digests.sha1));
+    object.String("sha256", DigestText(digests.sha256));
+    object.String("peSha1", DigestText(digests.peSha1));
+    object.String("peSha256", DigestText(digests.peSha256));
+    object.String("imphash", DigestText(digests.imphash));
     object.Raw("signature", record.trust ? JsonString(VerdictText(record.trust->verdict)) : "null");
     object.String("signer", record.trust ? TextView(record.trust->signer) : TextView());
     object.String("catalog", record.trust ? TextView(record.trust->catalog) : TextView());

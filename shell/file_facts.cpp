@@ -9,26 +9,43 @@ FileFacts GatherFileFacts(FileContentApi& content, HashApi& hashes, VersionApi& 
     // Each step that fails (memory runs out, a platform call throws) leaves its own cells empty
     // and the next step still runs.
     FileFacts facts;
+    const bool verdict = wanted.verdict && engine;
+    // The verdict and the identity from the bytes the digests were taken over, while they are
+    // held: the file is read once. The catalogs are searched by the image hashes just computed.
+    // `bytes` is null when the file could not be read in that pass: the steps then ask by path,
+    // and so tell a file that is gone from one that may not be read.
+    auto judge = [&](ByteSource* bytes) {
+        if (verdict) {
+            try {
+                facts.trust = JudgeFile(*engine, path, facts.digests, bytes);
+            } catch (...) {
+                facts.trust.reset();
+            }
+        }
+        if (wanted.identity) {
+            try {
+                facts.identity = ReadVersionIdentity(versions, path, bytes);
+            } catch (...) {
+                facts.identity = VersionIdentity();
+            }
+        }
+    };
+    bool judged = false;
+    ParseBytes parse;
+    if (verdict || wanted.identity) {
+        parse = [&](ByteSource& bytes, const FileDigests& digests) {
+            facts.digests = digests;
+            judged = true;
+            judge(&bytes);
+        };
+    }
     try {
-        facts.digests = ComputeFileDigests(content, hashes, path);
+        facts.digests = ReadFileOnce(content, hashes, path, parse);
     } catch (...) {
         facts.digests = FileDigests();
     }
-    // The catalogs are searched by the image hashes just computed: the file is not read again.
-    if (wanted.verdict && engine) {
-        try {
-            facts.trust = JudgeFile(*engine, path, facts.digests);
-        } catch (...) {
-            facts.trust.reset();
-        }
-    }
-    if (wanted.identity) {
-        try {
-            facts.identity = ReadVersionIdentity(versions, path);
-        } catch (...) {
-            facts.identity = VersionIdentity();
-        }
-    }
+    if (!judged)
+        judge(nullptr);
     return facts;
 }
 

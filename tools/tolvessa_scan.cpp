@@ -236,7 +236,7 @@ void CompleteRows(tolvessa::DriverList& list, const tolvessa::host::HostPaths& p
     tolvessa::DigestPool pool(tolvessa::DefaultDigestWorkers(),
                               tolvessa::tools::ScanWorkers(paths, roots, catalogs), nullptr);
     for (std::size_t i = 0; i < list.Count(); ++i) {
-        if (list.Row(i)[tolvessa::kExists] == u"True")
+        if (list.FileExists(i))
             pool.Submit(i, list.Row(i)[tolvessa::kImageName], {true, identity});
     }
     pool.WaitIdle();

@@ -38,11 +38,6 @@ constexpr std::uint32_t kUnreadableStatuses[] = {
     0x80070780,                       // 1920  ERROR_CANT_ACCESS_FILE
 };
 
-// Whether the digests step read the file: its whole-file digests are there.
-bool DigestsReadTheFile(const FileDigests& digests) {
-    return !digests.sha256.empty() || !digests.sha1.empty();
-}
-
 }  // namespace
 
 bool IsUnreadableStatus(std::uint32_t status) {
@@ -98,8 +93,10 @@ std::optional<SignatureVerdict> VerdictOfStatus(std::uint32_t status, SignatureV
     }
 }
 
-FileTrust JudgeFile(SignatureEngine& engine, const Text& path, const FileDigests& digests) {
-    const SignatureEngine::Answer embedded = engine.CheckEmbedded(path);
+FileTrust JudgeFile(SignatureEngine& engine, const Text& path, const FileDigests& digests,
+                    ByteSource* bytes) {
+    const SignatureEngine::Answer embedded =
+        bytes ? engine.CheckEmbeddedIn(path, *bytes, digests) : engine.CheckEmbedded(path);
     const std::optional<SignatureVerdict> own =
         VerdictOfStatus(embedded.status, SignatureVerdict::kEmbedded);
     const bool unreadable = own == SignatureVerdict::kUnreadable;
@@ -107,7 +104,7 @@ FileTrust JudgeFile(SignatureEngine& engine, const Text& path, const FileDigests
         return {*own, embedded.signer, Text()};
     // A file the check could not read is looked up in the catalogs only by the image hash that
     // the digests step computed: without the digests there is nothing to look up.
-    if (unreadable && !DigestsReadTheFile(digests))
+    if (unreadable && !digests.ReadTheFile())
         return {SignatureVerdict::kUnreadable, Text(), Text()};
     if (const std::optional<SignatureEngine::Answer> listed = engine.CheckCatalogs(path, digests)) {
         if (const auto verdict = VerdictOfStatus(listed->status, SignatureVerdict::kCatalog))

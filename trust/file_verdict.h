@@ -38,16 +38,25 @@ class SignatureEngine {
     virtual ~SignatureEngine() = default;
     // The embedded signature's check.
     virtual Answer CheckEmbedded(const Text& path) = 0;
+    // The same check where the file's bytes are at hand from the one pass over it, with the
+    // digests taken over them: an engine that can judge those bytes does so without reading the
+    // file again; this one (WinVerifyTrust opens the file itself) checks the file by its path.
+    virtual Answer CheckEmbeddedIn(const Text& path, ByteSource& /*bytes*/,
+                                   const FileDigests& /*digests*/) {
+        return CheckEmbedded(path);
+    }
     // The catalog that lists the file by its image hash (digests.peSha256, digests.peSha1: the
     // digests step's, computed before), checked; nothing when no catalog lists it.
     virtual std::optional<Answer> CheckCatalogs(const Text& path, const FileDigests& digests) = 0;
 };
 
 // Embedded first; the catalogs only when there is no embedded signature. `digests` are the
-// file's digests from ComputeFileDigests. When the embedded check could not read the file
+// file's digests from ReadFileOnce (or ComputeFileDigests); `bytes`, when set, the bytes they
+// were taken over, for CheckEmbeddedIn. When the embedded check could not read the file
 // (IsUnreadableStatus) but the digests step did (its whole-file digests are there), the catalogs
 // are still asked with the digests' image hashes and their verdict wins; otherwise the verdict
 // is "Unreadable".
-FileTrust JudgeFile(SignatureEngine& engine, const Text& path, const FileDigests& digests);
+FileTrust JudgeFile(SignatureEngine& engine, const Text& path, const FileDigests& digests,
+                    ByteSource* bytes = nullptr);
 
 }  // namespace tolvessa

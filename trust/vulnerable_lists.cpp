@@ -31,10 +31,10 @@ FileIdentity MakeFileIdentity(const Text& md5, const FileDigests& digests,
                               VersionIdentity version) {
     FileIdentity identity;
     identity.md5 = md5;
-    identity.sha1 = digests.sha1;
-    identity.sha256 = digests.sha256;
-    identity.imageSha1 = digests.peSha1;
-    identity.imageSha256 = digests.peSha256;
+    identity.sha1 = DigestText(digests.sha1);
+    identity.sha256 = DigestText(digests.sha256);
+    identity.imageSha1 = DigestText(digests.peSha1);
+    identity.imageSha256 = DigestText(digests.peSha256);
     identity.version = std::move(version);
     return identity;
 }

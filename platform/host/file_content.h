@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "inventory/md5.h"
+#include "inventory/file_content.h"
 #include "platform/host/host_paths.h"
 
 namespace tolvessa::host {

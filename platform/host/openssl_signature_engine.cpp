@@ -115,16 +115,22 @@ SignatureEngine::Answer OpenSslSignatureEngine::CheckEmbedded(const Text& path) 
     return {check.status, std::move(check.signer), {}};
 }
 
+SignatureEngine::Answer OpenSslSignatureEngine::CheckEmbeddedIn(const Text&, ByteSource& bytes,
+                                                                const FileDigests& digests) {
+    SignatureCheck check = trust_.CheckEmbeddedIn(bytes, &digests);
+    return {check.status, std::move(check.signer), {}};
+}
+
 std::optional<SignatureEngine::Answer> OpenSslSignatureEngine::CheckCatalogs(
     const Text&, const FileDigests& digests) {
-    if (!catalogs_)
+    if (!catalogs_ || (!digests.peSha1 && !digests.peSha256))
         return std::nullopt;
-    const std::vector<std::uint8_t> sha1 =
-        DigestBytes(digests.peSha1).value_or(std::vector<std::uint8_t>());
-    const std::vector<std::uint8_t> sha256 =
-        DigestBytes(digests.peSha256).value_or(std::vector<std::uint8_t>());
-    if (sha1.empty() && sha256.empty())
-        return std::nullopt;
+    const std::span<const std::uint8_t> sha1 = digests.peSha1
+                                                   ? std::span<const std::uint8_t>(*digests.peSha1)
+                                                   : std::span<const std::uint8_t>();
+    const std::span<const std::uint8_t> sha256 =
+        digests.peSha256 ? std::span<const std::uint8_t>(*digests.peSha256)
+                         : std::span<const std::uint8_t>();
     return catalogs_->Index().Find(sha1, sha256);
 }
 

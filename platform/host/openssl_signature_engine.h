@@ -64,6 +64,9 @@ class OpenSslSignatureEngine : public SignatureEngine {
 
     // OpenSslTrustApi::CheckEmbedded.
     Answer CheckEmbedded(const Text& path) override;
+    // OpenSslTrustApi::CheckEmbeddedIn over the bytes of the one pass: the file is not read again.
+    Answer CheckEmbeddedIn(const Text& path, ByteSource& bytes,
+                           const FileDigests& digests) override;
     // The catalogs' answer for the file's image hashes (digests.peSha256, digests.peSha1); the
     // file itself is not read again.
     std::optional<Answer> CheckCatalogs(const Text& path, const FileDigests& digests) override;

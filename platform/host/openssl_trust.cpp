@@ -186,6 +186,18 @@ std::optional<std::vector<std::uint8_t>> ComputeImageDigest(ByteSource& file,
     return digest;
 }
 
+// The image hash the one pass over the file already took with `algorithm`, when it took one: an
+// image it could plan the hash of leaves out exactly what ComputeImageDigest leaves out (its
+// certificate table ends the file), so both give the same value.
+std::optional<std::vector<std::uint8_t>> ImageDigestOf(const FileDigests& digests,
+                                                       const EVP_MD* algorithm) {
+    if (EVP_MD_type(algorithm) == NID_sha256 && digests.peSha256)
+        return std::vector<std::uint8_t>(digests.peSha256->begin(), digests.peSha256->end());
+    if (EVP_MD_type(algorithm) == NID_sha1 && digests.peSha1)
+        return std::vector<std::uint8_t>(digests.peSha1->begin(), digests.peSha1->end());
+    return std::nullopt;
+}
+
 }  // namespace
 
 OpenSslTrustApi::OpenSslTrustApi(const HostPaths& paths, std::string caBundle)
@@ -196,23 +208,27 @@ std::uint32_t OpenSslTrustApi::VerifyTrust(const Text& path) {
 }
 
 SignatureCheck OpenSslTrustApi::CheckEmbedded(const Text& path) {
-    const ErrorQueueGuard errors;
     const std::unique_ptr<PosixTrustFile> file = OpenRegularFile(paths_.ToHost(path));
     if (!file)
         return {OpenFailureStatus(errno), {}};
-    const std::optional<PeImage> image = PeImage::Parse(*file);
+    return CheckEmbeddedIn(*file, nullptr);
+}
+
+SignatureCheck OpenSslTrustApi::CheckEmbeddedIn(ByteSource& file, const FileDigests* digests) {
+    const ErrorQueueGuard errors;
+    const std::optional<PeImage> image = PeImage::Parse(file);
     const std::optional<PeCertificateLayout> layout =
         image ? ReadCertificateLayout(*image) : std::nullopt;
     if (!layout)
         return {trust_status::kSubjectFormUnknown, {}};
     const std::optional<std::vector<CertificateEntry>> entries =
-        ReadCertificateEntries(*file, *layout);
+        ReadCertificateEntries(file, *layout);
     if (!entries || entries->empty() || entries->front().type != kCertificateTypePkcsSignedData)
         return {trust_status::kNoSignature, {}};
 
     const CertificateEntry& entry = entries->front();
     std::vector<std::uint8_t> message(entry.length - kCertificateHeaderSize);
-    if (!file->ReadAt(entry.offset + kCertificateHeaderSize, message))
+    if (!file.ReadAt(entry.offset + kCertificateHeaderSize, message))
         return {trust_status::kNoSignature, {}};
     const std::optional<SignedMessage> decoded = DecodeSignedMessage(message);
     if (!decoded || !HasContentType(*decoded, kSpcIndirectDataOid))
@@ -230,9 +246,12 @@ SignatureCheck OpenSslTrustApi::CheckEmbedded(const Text& path) {
 
     if (!expected->algorithm)
         return {trust_status::kBadAlgorithm, name};
-    const std::optional<ImageHashPlan>& plan = image->HashPlan();
-    const std::optional<std::vector<std::uint8_t>> actual =
-        plan ? ComputeImageDigest(*file, *plan, expected->algorithm) : std::nullopt;
+    std::optional<std::vector<std::uint8_t>> actual =
+        digests ? ImageDigestOf(*digests, expected->algorithm) : std::nullopt;
+    if (!actual) {
+        const std::optional<ImageHashPlan>& plan = image->HashPlan();
+        actual = plan ? ComputeImageDigest(file, *plan, expected->algorithm) : std::nullopt;
+    }
     if (!actual || *actual != expected->value)
         return {trust_status::kBadDigest, name};
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "inventory/file_digests.h"
 #include "platform/host/host_paths.h"
 #include "trust/file_trust.h"
 
@@ -36,6 +37,10 @@ class OpenSslTrustApi : public TrustApi {
     // the message's signature verifies, and for a signature that does not, when the message
     // carries the signer's certificate.
     SignatureCheck CheckEmbedded(const Text& path);
+    // The same check over a file's bytes already at hand. `digests`, when set, are the digests of
+    // the one pass over those bytes: an image hash taken there (SHA-1 or SHA-256) is not taken
+    // again.
+    SignatureCheck CheckEmbeddedIn(ByteSource& file, const FileDigests* digests);
 
     std::unique_ptr<File> OpenForRead(const Text& path) override;
     std::optional<std::uint32_t> EnumerateCertificates(File& file) override;

@@ -194,6 +194,16 @@ bool PeVersionApi::ReadVersionInfo(const Text& path, std::uint32_t /*handle*/,
     return file.ReadAt(data->offset, buffer.first(count));
 }
 
+std::optional<std::vector<std::uint8_t>> PeVersionApi::VersionDataIn(ByteSource& bytes) {
+    const auto data = VersionDataOf(bytes);
+    if (!data)
+        return std::vector<std::uint8_t>();
+    std::vector<std::uint8_t> block(data->size);
+    if (!bytes.ReadAt(data->offset, block))
+        return std::vector<std::uint8_t>();
+    return block;
+}
+
 std::optional<VersionValue> PeVersionApi::QueryVersionValue(std::span<const std::uint8_t> block,
                                                             const Text& subBlock) {
     auto node = ParseNode(block, 0, block.size(), true);

@@ -34,6 +34,10 @@ class PeVersionApi : public VersionApi {
     std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> block,
                                                   const Text& subBlock) override;
 
+    // The RT_VERSION resource found in the bytes as above, without opening the file; empty when
+    // there is none.
+    std::optional<std::vector<std::uint8_t>> VersionDataIn(ByteSource& bytes) override;
+
   private:
     const HostPaths& paths_;
 };

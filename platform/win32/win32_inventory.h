@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "inventory/driver_scan.h"
+#include "inventory/file_content.h"
 #include "inventory/file_queries.h"
 #include "inventory/kernel_path.h"
-#include "inventory/md5.h"
 #include "inventory/version_info.h"
 
 namespace tolvessa::win32 {

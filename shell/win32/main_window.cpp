@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/win32_signature_engine.h"
 #include "report/exports.h"
 #include "report/report_file.h"
 #include "shell/file_facts.h"
@@ -626,12 +627,12 @@ void TForm2::ShowHashesandSignatures2Click() {
 
 void TForm2::Sha256CopyClick() {
     if (const auto selected = SelectedRow())
-        PutClipboardText(hwnd_, list_.Digests(*selected).sha256);
+        PutClipboardText(hwnd_, DigestText(list_.Digests(*selected).sha256));
 }
 
 void TForm2::PeSha256CopyClick() {
     if (const auto selected = SelectedRow())
-        PutClipboardText(hwnd_, list_.Digests(*selected).peSha256);
+        PutClipboardText(hwnd_, DigestText(list_.Digests(*selected).peSha256));
 }
 
 void TForm2::LoadVulnerableDriverList1Click() {
@@ -681,7 +682,7 @@ void TForm2::RowAppended(std::size_t row) {
     // Digests are worked out only while their columns are shown or a list may match them; a
     // file that is not there has none.
     const FactsWanted wanted = WantedFacts();
-    if (!digests_ || (!wanted.verdict && !wanted.identity) || list_.Row(row)[kExists] != u"True")
+    if (!digests_ || (!wanted.verdict && !wanted.identity) || !list_.FileExists(row))
         return;
     digests_->Submit(row, list_.Row(row)[kImageName], wanted);
 }
@@ -699,7 +700,7 @@ void TForm2::CompleteRows() {
     // what was asked while the rows came in is asked again in full.
     digests_->Cancel();
     for (std::size_t row = 0; row < list_.Count(); ++row) {
-        if (list_.Row(row)[kExists] == u"True")
+        if (list_.FileExists(row))
             digests_->Submit(row, list_.Row(row)[kImageName], FactsWanted{true, true});
     }
     digests_->WaitIdle();

@@ -18,7 +18,7 @@
 #include "platform/win32/win32_inventory.h"
 #include "platform/win32/win32_report_file.h"
 #include "platform/win32/win32_shell.h"
-#include "platform/win32/win32_trust.h"
+#include "platform/win32/win32_trust_api.h"
 #include "report/driver_report.h"
 #include "shell/cmd_line.h"
 #include "shell/digest_pool.h"

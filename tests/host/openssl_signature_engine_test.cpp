@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "platform/host/file_content.h"
 #include "platform/host/openssl_hash.h"
 #include "platform/host/openssl_signed_data.h"
+#include "platform/host/pe_version.h"
 #include "temp_dir.h"
 #include "trust/file_trust.h"
 
@@ -169,13 +171,13 @@ TEST(HostSignatureEngineTest, LooksUpEitherImageHash) {
     const Text member = Path("catalog_member_64.exe");
     const Text sha1Only = Path("catalog_sha1_only_64.exe");
     FileDigests digests = worker.Digests(member);
-    ASSERT_EQ(digests.peSha1.size(), 40u);
-    ASSERT_EQ(digests.peSha256.size(), 64u);
+    ASSERT_TRUE(digests.peSha1);
+    ASSERT_TRUE(digests.peSha256);
 
     FileDigests onlySha1 = digests;
-    onlySha1.peSha256.clear();
+    onlySha1.peSha256.reset();
     FileDigests onlySha256 = digests;
-    onlySha256.peSha1.clear();
+    onlySha256.peSha1.reset();
     for (const FileDigests& some : {digests, onlySha1, onlySha256}) {
         const auto found = worker.Engine().CheckCatalogs(member, some);
         ASSERT_TRUE(found);
@@ -186,7 +188,7 @@ TEST(HostSignatureEngineTest, LooksUpEitherImageHash) {
 
     FileDigests sha1Member = worker.Digests(sha1Only);
     EXPECT_TRUE(worker.Engine().CheckCatalogs(sha1Only, sha1Member));
-    sha1Member.peSha1.clear();
+    sha1Member.peSha1.reset();
     EXPECT_FALSE(worker.Engine().CheckCatalogs(sha1Only, sha1Member));
 }
 
@@ -284,8 +286,10 @@ TEST(HostSignatureEngineTest, TheSignatureCoversEveryByteOfTheList) {
     ASSERT_LE(end, original.size());
 
     const TrustStore store(kTestRoot);
-    const Bytes member =
-        *DigestBytes(Worker(nullptr).Digests(Path("catalog_member_64.exe")).peSha256);
+    const std::optional<Sha256Digest> memberHash =
+        Worker(nullptr).Digests(Path("catalog_member_64.exe")).peSha256;
+    ASSERT_TRUE(memberHash);
+    const Bytes member(memberHash->begin(), memberHash->end());
     {
         CatalogIndex index;
         AddCatalog(index, u"x.cat", original, store);
@@ -335,8 +339,8 @@ TEST(HostSignatureEngineTest, AFileThatMayNotBeReadIsUnreadable) {
     ExpectTrust(owner.Judge(lockedPath), {"as its owner", V::kEmbedded, kSigner, u""});
     const FileDigests memberDigests = owner.Digests(memberPath);
     const FileDigests lockedDigests = owner.Digests(lockedPath);
-    ASSERT_EQ(memberDigests.peSha1.size(), 40u);
-    ASSERT_EQ(lockedDigests.peSha1.size(), 40u);
+    ASSERT_TRUE(memberDigests.peSha1);
+    ASSERT_TRUE(lockedDigests.peSha1);
 
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
@@ -362,7 +366,7 @@ TEST(HostSignatureEngineTest, AFileThatMayNotBeReadIsUnreadable) {
                 said += "|" + TextToUtf8(VerdictText(trust->verdict)) + "," +
                         TextToUtf8(trust->signer) + "," + TextToUtf8(trust->catalog);
             }
-            said += "|" + TextToUtf8(stranger.Digests(lockedPath).sha256);
+            said += "|" + TextToUtf8(DigestText(stranger.Digests(lockedPath).sha256));
         }
         const ssize_t written = ::write(out[1], said.data(), said.size());
         ::_exit(written == static_cast<ssize_t>(said.size()) ? 0 : 1);
@@ -382,6 +386,97 @@ TEST(HostSignatureEngineTest, AFileThatMayNotBeReadIsUnreadable) {
               "|Catalog,Tolvessa Test Signer,tolvessa_test.cat"  // the catalog wins
               "|Unreadable,,"                                    // read, but no catalog has it
               "|");                                              // the digests read nothing
+}
+
+}  // namespace
+}  // namespace tolvessa::host
+
+namespace tolvessa::host {
+namespace {
+
+// The image files the one pass is checked on: the signed and catalog fixtures, the version
+// fixtures and the real Windows samples.
+std::vector<std::string> OnePassImages() {
+    std::vector<std::string> files;
+    for (const std::string& folder :
+         {kImages, std::string(TOLVESSA_FIXTURE_DIR), std::string(TOLVESSA_WINDOWS_SAMPLES_DIR)}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            const std::string extension = entry.path().extension().string();
+            if (entry.is_regular_file() &&
+                (extension == ".exe" || extension == ".dll" || extension == ".sys"))
+                files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The worker's one pass over a file's bytes gives what the steps that open the file by path
+// give: the same verdict, signer and catalog, and the same version identity.
+TEST(HostOnePassTest, TheBytesOfTheOnePassGiveWhatThePathGives) {
+    HostPaths paths;
+    PosixFileContent content(paths);
+    OpenSslHashApi hashes;
+    PeVersionApi versions(paths);
+    OpenSslSignatureEngine engine(paths, kTestRoot, TestCatalogs());
+    int judged = 0;
+    int named = 0;
+    for (const std::string& file : OnePassImages()) {
+        SCOPED_TRACE(file);
+        const Text path = Utf8ToText(file);
+        std::optional<FileTrust> fromBytes;
+        std::optional<VersionIdentity> identityFromBytes;
+        const FileDigests digests =
+            ReadFileOnce(content, hashes, path, [&](ByteSource& bytes, const FileDigests& d) {
+                fromBytes = JudgeFile(engine, path, d, &bytes);
+                identityFromBytes = ReadVersionIdentity(versions, path, &bytes);
+            });
+        ASSERT_TRUE(fromBytes);
+        ASSERT_TRUE(identityFromBytes);
+        EXPECT_EQ(*fromBytes, JudgeFile(engine, path, digests));
+        EXPECT_EQ(*identityFromBytes, ReadVersionIdentity(versions, path));
+        ++judged;
+        named += identityFromBytes->fileVersion ? 1 : 0;
+    }
+    EXPECT_GE(judged, 40);
+    EXPECT_GE(named, 4);
+}
+
+// The verifier takes the image hash of the one pass where it has one for the signature's
+// algorithm, and takes it itself where it has none.
+TEST(HostOnePassTest, TheVerifierUsesTheImageHashOfTheOnePass) {
+    HostPaths paths;
+    PosixFileContent content(paths);
+    OpenSslHashApi hashes;
+    OpenSslTrustApi trust(paths, kTestRoot);
+    struct Signed {
+        const char* image;
+        bool sha256;  // the signature's digest algorithm: SHA-256, else SHA-1
+    };
+    for (const Signed c : {Signed{"signed_64.exe", true}, Signed{"signed_sha1_64.exe", false}}) {
+        SCOPED_TRACE(c.image);
+        const Bytes bytes = ReadAll(kImages + "/" + c.image);
+        const FileDigests digests = ComputeFileDigests(content, hashes, Path(c.image));
+        ASSERT_TRUE(digests.peSha1 && digests.peSha256);
+        MemorySource source(bytes);
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, nullptr).status, trust_status::kTrusted);
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, &digests).status, trust_status::kTrusted);
+
+        FileDigests wrong256 = digests;
+        wrong256.peSha256->front() ^= 1;
+        FileDigests wrong1 = digests;
+        wrong1.peSha1->front() ^= 1;
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, &wrong256).status,
+                  c.sha256 ? trust_status::kBadDigest : trust_status::kTrusted);
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, &wrong1).status,
+                  c.sha256 ? trust_status::kTrusted : trust_status::kBadDigest);
+
+        FileDigests none = digests;
+        none.peSha1.reset();
+        none.peSha256.reset();
+        EXPECT_EQ(trust.CheckEmbeddedIn(source, &none).status, trust_status::kTrusted);
+    }
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 // named on the command line, as the program matches its own.
 //
 //   tolvessa_export_sample --csv FILE --json FILE [--list FILE]...
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report/exports.h"
@@ -21,6 +24,16 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out << bytes;
     return static_cast<bool>(out);
+}
+
+// A digest from its hex digits.
+template <std::size_t N>
+std::array<std::uint8_t, N> Digest(std::string_view hex) {
+    std::array<std::uint8_t, N> digest{};
+    for (std::size_t i = 0; i < N && 2 * i + 1 < hex.size(); ++i)
+        digest[i] =
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(2 * i, 2)), nullptr, 16));
+    return digest;
 }
 
 DriverRow Row(std::initializer_list<TextView> cells) {
@@ -39,11 +52,12 @@ std::vector<ModuleRecord> SampleRecords(const VulnerableLists& lists) {
     listed.row = Row({u"0", u"C:\\Windows\\System32\\drivers\\fixvuln.sys", u"0xFFFFF8025A400000",
                       u"0x21000", u"Fixture Vendor Ltd.", u"fixvuln driver", u"2.5.0.11",
                       u"DA8F7315E7708A77A39F755DDD4ABB53", u"False", u"True"});
-    listed.digests = {u"90ACF7DA7443AE78A915F2463508B09EC43BBAB8",
-                      u"702BF66DED47B1C82EB50F65C0F6C2B021F0B2FD5C0BBD0B65BCD294B434E994",
-                      u"3C9B2A1D0E8F7A6B5C4D3E2F1A0B9C8D7E6F5A4B",
-                      u"C478886193C62E38C6F178F2A0D41817529C062DEB6AA859825A4BCA84C58B52",
-                      u"0F1E2D3C4B5A69788796A5B4C3D2E1F0"};
+    listed.digests = {
+        Digest<20>("90ACF7DA7443AE78A915F2463508B09EC43BBAB8"),
+        Digest<32>("702BF66DED47B1C82EB50F65C0F6C2B021F0B2FD5C0BBD0B65BCD294B434E994"),
+        Digest<20>("3C9B2A1D0E8F7A6B5C4D3E2F1A0B9C8D7E6F5A4B"),
+        Digest<32>("C478886193C62E38C6F178F2A0D41817529C062DEB6AA859825A4BCA84C58B52"),
+        Digest<16>("0F1E2D3C4B5A69788796A5B4C3D2E1F0")};
     listed.trust = FileTrust{SignatureVerdict::kEmbedded, u"Fixture Vendor Ltd.", u""};
     listed.vulnerable = lists.Match(MakeFileIdentity(
         listed.row[kMd5Hash], listed.digests, {u"fixvuln.sys", u"", u"", u"", 0x000200050000000B}));
@@ -55,7 +69,8 @@ std::vector<ModuleRecord> SampleRecords(const VulnerableLists& lists) {
                      u"0x7000", u"Old I/O, \"Classic\" Edition",
                      u"Line one\r\nline two\ttabbed \u00E9\u20AC\U0001F600 \x01", u"2.4.0.0",
                      u"66E7C8092558DE31C7CDF2CF710FC568", u"False", u"True"});
-    named.digests.sha256 = u"4B92CB3780A8CD3FBF6A0009EFD4F3DB66ED4BD4EA4D8606F74B46EE1E1E4415";
+    named.digests.sha256 =
+        Digest<32>("4B92CB3780A8CD3FBF6A0009EFD4F3DB66ED4BD4EA4D8606F74B46EE1E1E4415");
     named.trust = FileTrust{SignatureVerdict::kCatalog, u"Microsoft Windows", u"oldio.cat"};
     named.vulnerable = lists.Match(MakeFileIdentity(
         named.row[kMd5Hash], named.digests, {u"OLDIO.SYS", u"", u"", u"", 0x0002000400000000}));

@@ -85,11 +85,11 @@ inline void ExpectFixtureDigests(FileContentApi& content, HashApi& hashes,
         }
         const FileDigests got =
             ComputeFileDigests(content, hashes, Utf8ToText(windows), inMemoryLimit);
-        EXPECT_EQ(TextToUtf8(got.sha1), expected[0]) << name;
-        EXPECT_EQ(TextToUtf8(got.sha256), expected[1]) << name;
-        EXPECT_EQ(TextToUtf8(got.peSha1), expected[2]) << name;
-        EXPECT_EQ(TextToUtf8(got.peSha256), expected[3]) << name;
-        EXPECT_EQ(TextToUtf8(got.imphash), expected[4]) << name;
+        EXPECT_EQ(TextToUtf8(DigestText(got.sha1)), expected[0]) << name;
+        EXPECT_EQ(TextToUtf8(DigestText(got.sha256)), expected[1]) << name;
+        EXPECT_EQ(TextToUtf8(DigestText(got.peSha1)), expected[2]) << name;
+        EXPECT_EQ(TextToUtf8(DigestText(got.peSha256)), expected[3]) << name;
+        EXPECT_EQ(TextToUtf8(DigestText(got.imphash)), expected[4]) << name;
         ++files;
     }
     EXPECT_GE(files, 23u);

@@ -17,10 +17,31 @@
 namespace tolvessa {
 namespace {
 
-// The "digest" of a path: the path itself in the SHA-1 cell.
+// A short path carried in a digest's bytes (UTF-16LE, zero after its end), and back.
+Sha256Digest Carried(const Text& path) {
+    Sha256Digest bytes{};
+    for (std::size_t i = 0; i < path.size() && 2 * i + 1 < bytes.size(); ++i) {
+        bytes[2 * i] = static_cast<std::uint8_t>(path[i]);
+        bytes[2 * i + 1] = static_cast<std::uint8_t>(path[i] >> 8);
+    }
+    return bytes;
+}
+
+Text CarriedPath(const std::optional<Sha256Digest>& bytes) {
+    Text path;
+    for (std::size_t i = 0; bytes && 2 * i + 1 < bytes->size(); ++i) {
+        const auto unit = static_cast<char16_t>((*bytes)[2 * i] | (*bytes)[2 * i + 1] << 8);
+        if (unit == 0)
+            break;
+        path.push_back(unit);
+    }
+    return path;
+}
+
+// The "digest" of a path: the path itself in the SHA-256 digest.
 FileDigests Echo(const Text& path) {
     FileDigests d;
-    d.sha1 = path;
+    d.sha256 = Carried(path);
     return d;
 }
 
@@ -32,7 +53,7 @@ std::map<std::size_t, Text> Collect(DigestPool& pool) {
     std::map<std::size_t, Text> got;
     for (DigestResult& r : pool.TakeResults()) {
         EXPECT_FALSE(got.count(r.row)) << "row " << r.row << " twice";
-        got[r.row] = r.digests.sha1;
+        got[r.row] = CarriedPath(r.digests.sha256);
     }
     return got;
 }
@@ -181,7 +202,7 @@ TEST(DigestPoolTest, EachWorkerMakesItsWorkOnceOnItsOwnThreadAndJobsGetWhatTheyA
                 return [maker](const Text& path, FactsWanted wanted) {
                     EXPECT_EQ(std::this_thread::get_id(), maker);
                     FileFacts facts;
-                    facts.digests.sha1 = path;
+                    facts.digests.sha256 = Carried(path);
                     if (wanted.verdict)
                         facts.trust = FileTrust{SignatureVerdict::kCatalog, u"S", path};
                     if (wanted.identity)
@@ -197,7 +218,7 @@ TEST(DigestPoolTest, EachWorkerMakesItsWorkOnceOnItsOwnThreadAndJobsGetWhatTheyA
         ASSERT_EQ(results.size(), 60u);
         for (const DigestResult& r : results) {
             SCOPED_TRACE(r.row);
-            EXPECT_EQ(r.digests.sha1, PathOf(r.row));
+            EXPECT_EQ(CarriedPath(r.digests.sha256), PathOf(r.row));
             EXPECT_EQ(r.trust.has_value(), r.row % 2 == 0);
             if (r.trust) {
                 EXPECT_EQ(r.trust->catalog, PathOf(r.row));

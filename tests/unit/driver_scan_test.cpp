@@ -90,8 +90,10 @@ TEST(ScanDriversTest, FallsBackToTheDriversDirectory) {
     ASSERT_EQ(list.Count(), 3u);
     EXPECT_EQ(list.Row(0)[kImageName], u"C:\\Windows\\system32\\drivers\\beep.sys");
     EXPECT_EQ(list.Row(0)[kExists], u"True");
+    EXPECT_TRUE(list.FileExists(0));
     EXPECT_EQ(list.Row(1)[kImageName], u"nowhere.sys");
     EXPECT_EQ(list.Row(1)[kExists], u"False");
+    EXPECT_FALSE(list.FileExists(1));
     EXPECT_EQ(list.Row(2)[kImageName], u"C:\\Windows\\system32\\drivers\\C:\\odd.sys");
 }
 
@@ -247,7 +249,7 @@ TEST(DriverListTest, TellsItsListenerOfEveryChange) {
                       [&](std::size_t i) { digests.push_back(i); }});
     world.Scan(list);
     FileDigests d;
-    d.sha256 = u"AB";
+    d.sha256 = Sha256Digest{0xAB};
     list.SetDigests(1, d);
     list.SetDigests(2, d);  // past the end: ignored
     EXPECT_EQ(list.Digests(1), d);

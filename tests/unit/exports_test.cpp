@@ -19,6 +19,26 @@ DriverRow Row(std::initializer_list<TextView> cells) {
     return row;
 }
 
+// Digests whose every byte is the one given for it: SHA-1, SHA-256, PE SHA-1, PE SHA-256, imphash.
+FileDigests Filled(std::uint8_t sha1, std::uint8_t sha256, std::uint8_t peSha1,
+                   std::uint8_t peSha256, std::uint8_t imphash) {
+    FileDigests digests;
+    digests.sha1.emplace().fill(sha1);
+    digests.sha256.emplace().fill(sha256);
+    digests.peSha1.emplace().fill(peSha1);
+    digests.peSha256.emplace().fill(peSha256);
+    digests.imphash.emplace().fill(imphash);
+    return digests;
+}
+
+template <typename String>
+String Repeated(const String& part, std::size_t count) {
+    String whole;
+    for (std::size_t i = 0; i < count; ++i)
+        whole += part;
+    return whole;
+}
+
 ModuleRecord Plain() {
     ModuleRecord record;
     record.row = Row({u"3", u"C:\\Windows\\System32\\drivers\\fix.sys", u"0xFFFFF80000400000",
@@ -39,15 +59,16 @@ TEST(ExportsTest, CaptionsAreTheListsThenDigestsThenTrustThenLists) {
 
 TEST(ExportsTest, CellsOfARecord) {
     ModuleRecord record = Plain();
-    record.digests = {u"S1", u"S256", u"P1", u"P256", u"IMP"};
+    record.digests = Filled(0x51, 0x52, 0x0F, 0xF0, 0xAB);
+    record.digests.sha1->back() = 0x1E;
     std::array<Text, kExportColumnCount> cells = ExportCells(record);
     for (std::size_t i = 0; i < kColumnCount; ++i)
         EXPECT_EQ(cells[i], record.row[i]) << i;
-    EXPECT_EQ(cells[10], u"S1");
-    EXPECT_EQ(cells[11], u"S256");
-    EXPECT_EQ(cells[12], u"P1");
-    EXPECT_EQ(cells[13], u"P256");
-    EXPECT_EQ(cells[14], u"IMP");
+    EXPECT_EQ(cells[10], Repeated<Text>(u"51", 19) + u"1E");
+    EXPECT_EQ(cells[11], Repeated<Text>(u"52", 32));
+    EXPECT_EQ(cells[12], Repeated<Text>(u"0F", 20));
+    EXPECT_EQ(cells[13], Repeated<Text>(u"F0", 32));
+    EXPECT_EQ(cells[14], Repeated<Text>(u"AB", 16));
     // Signatures not checked: three empty cells; no match: an empty cell.
     for (std::size_t i = 15; i < kExportColumnCount; ++i)
         EXPECT_EQ(cells[i], u"") << i;
@@ -128,23 +149,26 @@ TEST(ExportsTest, CsvQuotesWhatNeedsItAndWritesUtf8) {
     }
 }
 
-// Every cell of the file gets the apostrophe, the ten of the row and those after them; the JSON
-// document keeps the texts as they are.
+// Every text cell of the file gets the apostrophe, the ten of the row and the signer's and
+// catalog's after the digests (upper-case hex, which never needs one); the JSON document keeps
+// the texts as they are.
 TEST(ExportsTest, EveryCsvCellIsGuardedAgainstFormulasAndJsonKeepsTheText) {
     ModuleRecord record;
     for (std::size_t i = 0; i < kColumnCount; ++i)
         record.row[i] = u"=" + DecimalText(i);
-    record.digests = {u"+s1", u"-s256", u"@p1", u"\tp256", u"\rimp"};
+    record.digests = Filled(0x01, 0x02, 0x03, 0x04, 0x05);
     record.trust = FileTrust{SignatureVerdict::kEmbedded, u"-Signer", u"@cat.cat"};
     std::string expected(kCsvHeader);
     for (std::size_t i = 0; i < kColumnCount; ++i)
         expected += "'=" + std::to_string(i) + ",";
-    expected += "'+s1,'-s256,'@p1,'\tp256,\"'\rimp\",Embedded,'-Signer,'@cat.cat,\r\n";
+    expected += Repeated<std::string>("01", 20) + "," + Repeated<std::string>("02", 32) + "," +
+                Repeated<std::string>("03", 20) + "," + Repeated<std::string>("04", 32) + "," +
+                Repeated<std::string>("05", 16) + ",Embedded,'-Signer,'@cat.cat,\r\n";
     EXPECT_EQ(ExportCsv({record}), expected);
 
     const std::string json = ExportJson({}, {record});
-    for (const char* kept : {"\"publisher\": \"=4\"", "\"signer\": \"-Signer\"",
-                             "\"catalog\": \"@cat.cat\"", "\"sha1\": \"+s1\""}) {
+    for (const char* kept :
+         {"\"publisher\": \"=4\"", "\"signer\": \"-Signer\"", "\"catalog\": \"@cat.cat\""}) {
         EXPECT_NE(json.find(kept), std::string::npos) << kept << "\n" << json;
     }
     EXPECT_EQ(json.find('\''), std::string::npos) << json;
@@ -176,7 +200,7 @@ TEST(ExportsTest, IsoTimeIsZeroPaddedUtc) {
 
 TEST(ExportsTest, JsonDocument) {
     ModuleRecord first = Plain();
-    first.digests = {u"A1", u"B2", u"C3", u"D4", u"E5"};
+    first.digests = Filled(0xA1, 0xB2, 0xC3, 0xD4, 0xE5);
     first.trust = FileTrust{SignatureVerdict::kEmbedded, u"Fixture \"Vendor\"", u""};
     first.vulnerable = {
         {u"drivers.csv", ListFormat::kLolDriversCsv, u"id-1", u"vulnerable driver",
@@ -211,11 +235,11 @@ TEST(ExportsTest, JsonDocument) {
       "md5": "DA8F7315E7708A77A39F755DDD4ABB53",
       "hidden": false,
       "exists": true,
-      "sha1": "A1",
-      "sha256": "B2",
-      "peSha1": "C3",
-      "peSha256": "D4",
-      "imphash": "E5",
+      "sha1": "{A1}",
+      "sha256": "{B2}",
+      "peSha1": "{C3}",
+      "peSha256": "{D4}",
+      "imphash": "{E5}",
       "signature": "Embedded",
       "signer": "Fixture \"Vendor\"",
       "catalog": "",
@@ -260,7 +284,16 @@ TEST(ExportsTest, JsonDocument) {
   ]
 }
 )";
-    EXPECT_EQ(ExportJson(context, {first, second}), expected);
+    std::string filled = expected;
+    for (const auto& [mark, count] : {std::pair<std::string, std::size_t>{"A1", 20},
+                                      {"B2", 32},
+                                      {"C3", 20},
+                                      {"D4", 32},
+                                      {"E5", 16}}) {
+        filled.replace(filled.find("{" + mark + "}"), mark.size() + 2,
+                       Repeated<std::string>(mark, count));
+    }
+    EXPECT_EQ(ExportJson(context, {first, second}), filled);
 }
 
 TEST(ExportsTest, JsonOfAnEmptyListAndOddLoadOrders) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "inventory/md5.h"
+#include "inventory/file_content.h"
 
 namespace tolvessa::testing {
 

@@ -20,8 +20,8 @@ using testing::FakeFiles;
 using testing::TestImage;
 
 // Hash engines that keep what each hasher was fed. A finished hasher's "digest" names its
-// algorithm ("01" for SHA-1, "0256" for SHA-256), so a cell shows that a digest was made;
-// what it was made of is checked on the bytes.
+// algorithm (every byte 0x01 for SHA-1, 0x56 for SHA-256), so a cell shows that a digest was
+// made; what it was made of is checked on the bytes.
 class RecordingHashes : public HashApi {
   public:
     struct Fed {
@@ -57,8 +57,8 @@ class RecordingHashes : public HashApi {
         }
         std::vector<std::uint8_t> Finish() override {
             if (fed_.algorithm == HashAlgorithm::kSha1)
-                return {0x01};
-            return {0x02, 0x56};
+                return std::vector<std::uint8_t>(20, 0x01);
+            return std::vector<std::uint8_t>(32, 0x56);
         }
 
       private:
@@ -67,6 +67,16 @@ class RecordingHashes : public HashApi {
 
     std::vector<std::unique_ptr<Fed>> fed_;
 };
+
+// The cells of those digests.
+std::string Cell(const char* pair, std::size_t bytes) {
+    std::string cell;
+    for (std::size_t i = 0; i < bytes; ++i)
+        cell += pair;
+    return cell;
+}
+const std::string kSha1Mark = Cell("01", 20);
+const std::string kSha256Mark = Cell("56", 32);
 
 Bytes Pattern(std::size_t length) {
     Bytes bytes(length);
@@ -160,13 +170,13 @@ TEST(ComputeFileDigestsTest, EachDigestGetsItsBytesOnceInOrder) {
                         << bytes.size() << " bytes expected; fed: " << lengths;
                 }
             }
-            const std::string pe1 = c.imageHashed ? "01" : "";
-            const std::string pe256 = c.imageHashed ? "0256" : "";
-            EXPECT_EQ(TextToUtf8(digests.sha1), "01");
-            EXPECT_EQ(TextToUtf8(digests.sha256), "0256");
-            EXPECT_EQ(TextToUtf8(digests.peSha1), pe1);
-            EXPECT_EQ(TextToUtf8(digests.peSha256), pe256);
-            EXPECT_EQ(digests.imphash, u"");  // no import table
+            const std::string pe1 = c.imageHashed ? kSha1Mark : "";
+            const std::string pe256 = c.imageHashed ? kSha256Mark : "";
+            EXPECT_EQ(TextToUtf8(DigestText(digests.sha1)), kSha1Mark);
+            EXPECT_EQ(TextToUtf8(DigestText(digests.sha256)), kSha256Mark);
+            EXPECT_EQ(TextToUtf8(DigestText(digests.peSha1)), pe1);
+            EXPECT_EQ(TextToUtf8(DigestText(digests.peSha256)), pe256);
+            EXPECT_EQ(digests.imphash, std::nullopt);  // no import table
             EXPECT_EQ(files.openFiles, 0);
             EXPECT_EQ(files.openViews, 0);
         }
@@ -214,10 +224,10 @@ TEST(ComputeFileDigestsTest, AnAlgorithmTheEngineLacksLeavesItsCellsEmpty) {
     RecordingHashes hashes;
     hashes.haveSha256 = false;
     const FileDigests digests = ComputeFileDigests(files, hashes, u"f.sys");
-    EXPECT_EQ(TextToUtf8(digests.sha1), "01");
-    EXPECT_EQ(TextToUtf8(digests.peSha1), "01");
-    EXPECT_EQ(digests.sha256, u"");
-    EXPECT_EQ(digests.peSha256, u"");
+    EXPECT_EQ(TextToUtf8(DigestText(digests.sha1)), kSha1Mark);
+    EXPECT_EQ(TextToUtf8(DigestText(digests.peSha1)), kSha1Mark);
+    EXPECT_EQ(digests.sha256, std::nullopt);
+    EXPECT_EQ(digests.peSha256, std::nullopt);
 }
 
 }  // namespace

@@ -22,6 +22,15 @@ constexpr char kCsvHeader[] =
     "KnownVulnerableSamples_Authentihash_SHA1,KnownVulnerableSamples_Authentihash_SHA256\n";
 constexpr char kListedSha256[] = "5f6560365c0248fb638df7a2cf0dbca599fa6b279aacb02df8cf185b9a369600";
 
+Sha256Digest ListedSha256() {
+    Sha256Digest digest{};
+    const std::string_view hex = kListedSha256;
+    for (std::size_t i = 0; i < digest.size(); ++i)
+        digest[i] =
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(2 * i, 2)), nullptr, 16));
+    return digest;
+}
+
 std::string OneEntryList() {
     return std::string(kCsvHeader) + "id-7,vulnerable driver,,,\"" + kListedSha256 + "\",,,\n";
 }
@@ -90,10 +99,10 @@ TEST(ApplyResultsTest, EachResultToItsRowWithItsMatches) {
 
     std::vector<DigestResult> results(3);
     results[0].row = 0;
-    results[0].digests.sha256 = AsciiText(kListedSha256);
+    results[0].digests.sha256 = ListedSha256();
     results[0].trust = FileTrust{SignatureVerdict::kUnsigned, u"", u""};
     results[1].row = 1;
-    results[1].digests.sha1 = u"00";
+    results[1].digests.sha1 = Sha1Digest{};
     results[2].row = 7;  // past the end: a list that was refreshed meanwhile
     std::vector<std::size_t> changed;
     DriverList::Listener listener;
@@ -101,7 +110,7 @@ TEST(ApplyResultsTest, EachResultToItsRowWithItsMatches) {
     list.SetListener(listener);
     ApplyResults(list, results, lists);
 
-    EXPECT_EQ(list.Digests(0).sha256, AsciiText(kListedSha256));
+    EXPECT_EQ(list.Digests(0).sha256, ListedSha256());
     ASSERT_TRUE(list.Findings(0).trust);
     EXPECT_EQ(list.Findings(0).trust->verdict, SignatureVerdict::kUnsigned);
     ASSERT_EQ(list.Findings(0).vulnerable.size(), 1u);
@@ -211,18 +220,25 @@ TEST(FindingsOfTest, NameAndVersionMatchOnlyWithTheIdentity) {
     EXPECT_TRUE(FindingsOf(row, facts, VulnerableLists()).vulnerable.empty());
 }
 
-// Digest engines whose every hasher gives the byte 0xAB, or that throw on demand.
+// Digest engines whose every hasher gives bytes 0xAB only, or that throw on demand.
 class StubHashes : public HashApi {
   public:
     bool fail = false;
-    std::unique_ptr<Hasher> NewHasher(HashAlgorithm) override {
+    std::unique_ptr<Hasher> NewHasher(HashAlgorithm algorithm) override {
         if (fail)
             throw std::bad_alloc();
         class One : public Hasher {
+          public:
+            explicit One(std::size_t size) : size_(size) {}
             void Update(std::span<const std::uint8_t>) override {}
-            std::vector<std::uint8_t> Finish() override { return {0xAB}; }
+            std::vector<std::uint8_t> Finish() override {
+                return std::vector<std::uint8_t>(size_, 0xAB);
+            }
+
+          private:
+            std::size_t size_;
         };
-        return std::make_unique<One>();
+        return std::make_unique<One>(algorithm == HashAlgorithm::kSha1 ? 20 : 32);
     }
 };
 
@@ -260,12 +276,106 @@ TEST(GatherFileFactsTest, AStepThatThrowsLeavesOnlyItsOwnCellsEmpty) {
         FileFacts facts;
         EXPECT_NO_THROW(facts = GatherFileFacts(inventory.content, hashes, inventory.versions,
                                                 &engine, u"C:\\d\\a.sys", FactsWanted{true, true}));
-        EXPECT_EQ(facts.digests.sha256, c.hashesFail ? Text() : Text(u"AB"));
+        Sha256Digest stub;
+        stub.fill(0xAB);
+        EXPECT_EQ(facts.digests.sha256, c.hashesFail ? std::nullopt : std::optional(stub));
         EXPECT_EQ(facts.trust.has_value(), !c.engineFails);
         if (facts.trust) {
             EXPECT_EQ(facts.trust->signer, u"Signer");
         }
     }
+}
+
+// Version data in the bytes at hand: the block is the file's bytes, laid out as FakeVersions
+// lays out its data.
+class BytesVersions : public testing::FakeVersions {
+  public:
+    using FakeVersions::FakeVersions;
+    int fromBytes = 0;
+    std::optional<std::vector<std::uint8_t>> VersionDataIn(ByteSource& bytes) override {
+        ++fromBytes;
+        std::vector<std::uint8_t> block(static_cast<std::size_t>(bytes.Size()));
+        if (!bytes.ReadAt(0, block))
+            return std::vector<std::uint8_t>();
+        return block;
+    }
+};
+
+// An engine that judges the bytes it is given and tells which way it was asked.
+class BytesEngine : public SignatureEngine {
+  public:
+    std::vector<Text> byPath;
+    std::vector<std::string> bytesSeen;
+    std::vector<FileDigests> digestsSeen;
+    Answer CheckEmbedded(const Text& path) override {
+        byPath.push_back(path);
+        return {trust_status::kFileNotFound, {}, {}};
+    }
+    Answer CheckEmbeddedIn(const Text&, ByteSource& bytes, const FileDigests& digests) override {
+        std::string seen(static_cast<std::size_t>(bytes.Size()), '\0');
+        EXPECT_TRUE(
+            bytes.ReadAt(0, std::span(reinterpret_cast<std::uint8_t*>(seen.data()), seen.size())));
+        bytesSeen.push_back(seen);
+        digestsSeen.push_back(digests);
+        return {trust_status::kTrusted, u"From the bytes", {}};
+    }
+    std::optional<Answer> CheckCatalogs(const Text&, const FileDigests&) override {
+        return std::nullopt;
+    }
+};
+
+// The version block FakeVersions makes of these strings.
+std::string VersionBlock(TextView company, TextView description, TextView version) {
+    std::string block;
+    auto put16 = [&block](char16_t unit) {
+        block.push_back(static_cast<char>(unit & 0xFF));
+        block.push_back(static_cast<char>(unit >> 8));
+    };
+    put16(testing::FakeVersions::kLanguage);
+    put16(testing::FakeVersions::kCodePage);
+    for (const TextView value : {company, description, version}) {
+        for (const char16_t unit : value)
+            put16(unit);
+        put16(0);
+    }
+    return block;
+}
+
+// A worker opens a file once: the digests, the verdict and the version identity come from the
+// bytes of that one read. A file that cannot be read in it is judged and named by its path, so
+// the steps still tell why.
+TEST(GatherFileFactsTest, OneReadFeedsTheDigestsTheVerdictAndTheIdentity) {
+    testing::FakeInventory inventory;
+    const Text path = u"C:\\d\\a.sys";
+    const std::string bytes = VersionBlock(u"Acme", u"From the bytes", u"2.0");
+    inventory.files[path] = {false, u"Acme", u"From the path", u"1.0", bytes, true};
+    inventory.files[u"C:\\d\\held.sys"] = {false,  u"Acme",      u"From the path",
+                                           u"1.0", std::nullopt, true};
+    StubHashes hashes;
+    BytesVersions versions(inventory.files);
+    BytesEngine engine;
+
+    const FileFacts facts = GatherFileFacts(inventory.content, hashes, versions, &engine, path,
+                                            FactsWanted{true, true});
+    EXPECT_EQ(inventory.content.opened, std::vector<Text>{path});
+    ASSERT_TRUE(facts.digests.sha256);
+    EXPECT_TRUE(engine.byPath.empty());
+    EXPECT_EQ(engine.bytesSeen, std::vector<std::string>{bytes});
+    EXPECT_EQ(engine.digestsSeen, std::vector<FileDigests>{facts.digests});
+    ASSERT_TRUE(facts.trust);
+    EXPECT_EQ(facts.trust->verdict, SignatureVerdict::kEmbedded);
+    EXPECT_EQ(facts.identity.fileDescription, u"From the bytes");
+    EXPECT_EQ(versions.fromBytes, 1);
+    EXPECT_TRUE(versions.sizeQueries.empty());
+
+    const FileFacts held = GatherFileFacts(inventory.content, hashes, versions, &engine,
+                                           u"C:\\d\\held.sys", FactsWanted{true, true});
+    EXPECT_EQ(held.digests, FileDigests{});
+    EXPECT_EQ(engine.byPath, std::vector<Text>{u"C:\\d\\held.sys"});
+    EXPECT_EQ(engine.bytesSeen.size(), 1u);
+    EXPECT_EQ(held.identity.fileDescription, u"From the path");
+    EXPECT_EQ(versions.fromBytes, 1);
+    EXPECT_EQ(versions.sizeQueries, std::vector<Text>{u"C:\\d\\held.sys"});
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ TEST(FileVerdictTest, EmbeddedFirstThenTheCatalogs) {
         engine.embedded = c.embedded;
         engine.catalog = c.catalog;
         FileDigests digests;
-        digests.peSha256 = u"AB";
+        digests.peSha256 = Sha256Digest{0xAB};
         EXPECT_EQ(JudgeFile(engine, u"C:\\d.sys", digests), c.expected) << c.name;
         EXPECT_EQ(engine.catalogLookups, c.lookups) << c.name;
         if (c.lookups) {
@@ -198,13 +198,13 @@ TEST(FileVerdictTest, StatusesOfAFileThatCouldNotBeRead) {
 // when the digests step did read the file, and their verdict wins; otherwise "Unreadable".
 TEST(FileVerdictTest, AFileTheCheckCouldNotReadAsksTheCatalogsOnlyWithTheDigests) {
     FileDigests read;
-    read.sha1 = u"11";
-    read.sha256 = u"22";
-    read.peSha1 = u"33";
-    read.peSha256 = u"44";
+    read.sha1 = Sha1Digest{0x11};
+    read.sha256 = Sha256Digest{0x22};
+    read.peSha1 = Sha1Digest{0x33};
+    read.peSha256 = Sha256Digest{0x44};
     FileDigests readNoImage;  // read, but no PE image: no image hash to look up
-    readNoImage.sha1 = u"11";
-    readNoImage.sha256 = u"22";
+    readNoImage.sha1 = Sha1Digest{0x11};
+    readNoImage.sha256 = Sha256Digest{0x22};
     const FileDigests unread;
     const FileTrust unreadable{V::kUnreadable, u"", u""};
     struct Case {

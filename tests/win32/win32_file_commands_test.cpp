@@ -14,7 +14,7 @@
 #include "commands/file_commands.h"
 #include "platform/win32/win32_file_commands.h"
 #include "platform/win32/win32_handles.h"
-#include "platform/win32/win32_trust.h"
+#include "platform/win32/win32_trust_api.h"
 
 namespace tolvessa::win32 {
 namespace {

@@ -14,7 +14,7 @@
 #include "platform/win32/win32_file_commands.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_shell.h"
-#include "platform/win32/win32_trust.h"
+#include "platform/win32/win32_trust_api.h"
 #include "tolvessa_product.h"
 
 namespace {
