@@ -73,8 +73,10 @@ FileDigests DigestsOver(ByteSource& source, HashApi& hashes, std::size_t chunkLe
                         ChunkAt chunkAt) {
     FileDigests digests;
     const std::uint64_t size = source.Size();
-    const std::optional<ImageHashPlan> plan = PlanImageHash(source);
-    if (const std::optional<std::string> imports = ImportHashText(source);
+    const std::optional<PeImage> image = PeImage::Parse(source);
+    const std::optional<ImageHashPlan> plan = image ? image->HashPlan() : std::nullopt;
+    if (const std::optional<std::string> imports =
+            image ? ImportHashText(*image, source) : std::nullopt;
         imports && !imports->empty()) {
         Md5Context md5;
         Md5Init(md5);
