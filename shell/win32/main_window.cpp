@@ -2,24 +2,23 @@
 
 #include <commctrl.h>
 
-#include <commdlg.h>
-
 #include <algorithm>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
-#include "platform/win32/win32_signature_engine.h"
-#include "report/exports.h"
-#include "report/report_file.h"
 #include "shell/file_facts.h"
 #include "shell/log_mode.h"
+#include "shell/main_layout.h"
 #include "shell/win32/clipboard.h"
 #include "shell/win32/drawing.h"
 #include "shell/win32/export.h"
+#include "shell/win32/list_files.h"
+#include "shell/win32/main_commands.h"
+#include "shell/win32/main_menus.h"
 #include "shell/win32/resource_ids.h"
-#include "shell/win32/win32_process.h"
+#include "shell/win32/unattended_run.h"
+#include "shell/win32/window_digests.h"
 #include "shell/window_rules.h"
 #include "tolvessa_product.h"
 
@@ -33,157 +32,19 @@ constexpr UINT kRefreshRequest = WM_APP + 1;
 // A digest worker has results for the list.
 constexpr UINT kDigestsReady = WM_APP + 3;
 
-enum ControlId : int { kLv = 100, kButton1, kButton4, kProgressBar1, kStatusBar1 };
-
-enum MenuId : UINT {
-    // Main menu mm.
-    kOpenChangelog1 = 1001,
-    kOpenEULA1,
-    kClose1,
-    kHighlightSuspiciousModules2,
-    kHideMicrosoftDrivers2,
-    kHomepage1,
-    kAbout1,
-    kShowHashesandSignatures2,
-    kLoadVulnerableDriverList1,
-    // Context menu pm.
-    kShowProperties1 = 1101,
-    kOpenContainingFolder1,
-    kEntireLine1,
-    kImageName1,
-    kBaseAddress1,
-    kPublisher1,
-    kDescription1,
-    kMD5hash2,
-    kFilename1,
-    kPublisher2,
-    kMD5Hash1,
-    kVerifyFileSignature1,
-    kCopyallDriversto1,
-    kCopyselectedDriverto1,
-    kDeleteonReboot1,
-    kDeleteFileonReboot1,
-    kSha256Copy,
-    kPeSha256Copy,
-};
-
-// Positions in pm of the items that pmPopup enables (submenus are enabled by position).
-enum PmPosition : UINT {
-    kPosShowProperties1 = 0,
-    kPosOpenContainingFolder1 = 1,
-    kPosCopyLine1 = 3,
-    kPosSearchonGoogle1 = 5,
-    kPosVerifyFileSignature1 = 7,
-    kPosCopyallDriversto1 = 9,
-    kPosCopyselectedDriverto1 = 10,
-};
-
-// Sizes at 96 dots per inch.
-constexpr int kClientWidth = 918;
-constexpr int kClientHeight = 453;
-constexpr int kMinWidth = 900;
-constexpr int kMinHeight = 300;
-constexpr int kHeaderHeight = 65;
-constexpr int kBevelHeight = 2;
-constexpr int kSpacer = 10;
-constexpr int kStatusHeight = 19;
-constexpr int kButtonPanelHeight = 55;
-constexpr int kProgressPanelHeight = 22;
-constexpr int kPanel5Width = 198;
-
 enum HeaderLink : std::size_t { kLinkFacebook, kLinkTweet };
 
-// The vulnerable-driver lists in the "vulnlists" folder beside the program: its files named
-// *.csv or *.xml (in any case), in the order of their names.
-std::vector<Text> ListsBesideProgram() {
-    const Text executableFolder = ExecutableFolder();
-    if (executableFolder.empty())
-        return {};
-    const std::wstring folder = std::wstring(Wide(executableFolder)) + L"vulnlists\\";
-    WIN32_FIND_DATAW found = {};
-    const HANDLE first = ::FindFirstFileW((folder + L"*").c_str(), &found);
-    std::vector<Text> lists;
-    if (first == INVALID_HANDLE_VALUE)
-        return lists;
-    const ScopedFind find(first);
-    do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        const std::wstring name = found.cFileName;
-        if (name.size() < 5)
-            continue;
-        const std::wstring extension = name.substr(name.size() - 4);
-        if (::lstrcmpiW(extension.c_str(), L".csv") != 0 &&
-            ::lstrcmpiW(extension.c_str(), L".xml") != 0) {
-            continue;
-        }
-        lists.push_back(FromWide((folder + name).c_str()));
-    } while (::FindNextFileW(find.get(), &found));
-    std::sort(lists.begin(), lists.end());
-    return lists;
+RECT AsRect(const WindowRect& r) {
+    return {r.left, r.top, r.right, r.bottom};
 }
 
-// A picture of the header's right-hand panel (Panel5), by its left edge inside the panel.
-RECT HeaderPicture(int clientWidth, int left) {
-    const int x = clientWidth - kPanel5Width + left;
-    return {x, 17, x + 39, 17 + 34};
+// Moves and sizes a child control, repainting it.
+void Place(HWND control, const WindowRect& r) {
+    ::MoveWindow(control, r.left, r.top, r.Width(), r.Height(), TRUE);
 }
-constexpr int kFacebookLeft = 66;
-constexpr int kTweetLeft = 116;
 
 const Text kTitle = TOLVESSA_U(TOLVESSA_TITLE);
 const Text kHostName = TOLVESSA_U(TOLVESSA_HOST_NAME);
-
-// The handler of each menu item and button, by its id.
-struct Command {
-    UINT id;
-    void (*run)(TForm2& form, FileCommands& commands);
-};
-
-template <void (TForm2::*Handler)()>
-constexpr Command On(UINT id) {
-    return {id, [](TForm2& form, FileCommands&) { (form.*Handler)(); }};
-}
-template <void (FileCommands::*Handler)()>
-constexpr Command OnFile(UINT id) {
-    return {id, [](TForm2&, FileCommands& commands) { (commands.*Handler)(); }};
-}
-template <ClipboardItem Item>
-constexpr Command OnCopy(UINT id) {
-    return {id, [](TForm2& form, FileCommands&) { form.CopyToClipboard(Item); }};
-}
-
-constexpr Command kCommands[] = {
-    On<&TForm2::Button1Click>(kButton1),
-    On<&TForm2::Button4Click>(kButton4),
-    On<&TForm2::OpenChangelog1Click>(kOpenChangelog1),
-    On<&TForm2::OpenEULA1Click>(kOpenEULA1),
-    On<&TForm2::Close1Click>(kClose1),
-    On<&TForm2::HighlightSuspiciousModules2Click>(kHighlightSuspiciousModules2),
-    On<&TForm2::HideMicrosoftDrivers2Click>(kHideMicrosoftDrivers2),
-    On<&TForm2::Homepage1Click>(kHomepage1),
-    On<&TForm2::About1Click>(kAbout1),
-    On<&TForm2::ShowHashesandSignatures2Click>(kShowHashesandSignatures2),
-    On<&TForm2::LoadVulnerableDriverList1Click>(kLoadVulnerableDriverList1),
-    On<&TForm2::Sha256CopyClick>(kSha256Copy),
-    On<&TForm2::PeSha256CopyClick>(kPeSha256Copy),
-    OnCopy<ClipboardItem::kEntireLine>(kEntireLine1),
-    OnCopy<ClipboardItem::kFileName>(kImageName1),
-    OnCopy<ClipboardItem::kAddress>(kBaseAddress1),
-    OnCopy<ClipboardItem::kPublisher>(kPublisher1),
-    OnCopy<ClipboardItem::kDescription>(kDescription1),
-    OnCopy<ClipboardItem::kMd5Hash>(kMD5hash2),
-    OnFile<&FileCommands::VerifyFileSignature1Click>(kVerifyFileSignature1),
-    OnFile<&FileCommands::ShowProperties1Click>(kShowProperties1),
-    OnFile<&FileCommands::OpenContainingFolder1Click>(kOpenContainingFolder1),
-    OnFile<&FileCommands::Filename1Click>(kFilename1),
-    OnFile<&FileCommands::Publisher2Click>(kPublisher2),
-    OnFile<&FileCommands::MD5Hash1Click>(kMD5Hash1),
-    OnFile<&FileCommands::CopyallDriversto1Click>(kCopyallDriversto1),
-    OnFile<&FileCommands::CopyselectedDriverto1Click>(kCopyselectedDriverto1),
-    OnFile<&FileCommands::DeleteonReboot1Click>(kDeleteonReboot1),
-    OnFile<&FileCommands::DeleteFileonReboot1Click>(kDeleteFileonReboot1),
-};
 
 }  // namespace
 
@@ -220,11 +81,12 @@ bool TForm2::Create(HINSTANCE instance, HWND application) {
 
     font_ = Tahoma(11);
     titleFont_ = Tahoma(19);
-    CreateMenus();
+    mm_ = CreateMainMenu();
+    pm_ = CreateListMenu(copyLine1_);
 
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     const DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
-    RECT frame = {0, 0, kClientWidth, kClientHeight};
+    RECT frame = {0, 0, kMainClientWidth, kMainClientHeight};
     ::AdjustWindowRectEx(&frame, style, TRUE, exStyle);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
@@ -246,61 +108,6 @@ void TForm2::Show(int showCommand) {
     ::UpdateWindow(hwnd_);
 }
 
-void TForm2::CreateMenus() {
-    mm_ = ::CreateMenu();
-    HMENU file1 = ::CreatePopupMenu();
-    ::AppendMenuW(file1, MF_STRING, kOpenChangelog1, L"Open Changelog");
-    ::AppendMenuW(file1, MF_STRING, kOpenEULA1, L"Open EULA");
-    ::AppendMenuW(file1, MF_SEPARATOR, 0, nullptr);  // N4
-    ::AppendMenuW(file1, MF_STRING, kClose1, L"Exit");
-    HMENU options1 = ::CreatePopupMenu();
-    ::AppendMenuW(options1, MF_STRING | MF_UNCHECKED, kHighlightSuspiciousModules2,
-                  L"Highlight Suspicious Modules");
-    ::AppendMenuW(options1, MF_STRING | MF_UNCHECKED, kHideMicrosoftDrivers2,
-                  L"Hide Microsoft Drivers");
-    ::AppendMenuW(options1, MF_STRING | MF_UNCHECKED, kShowHashesandSignatures2,
-                  L"Show Hashes and Signatures");
-    ::AppendMenuW(options1, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(options1, MF_STRING, kLoadVulnerableDriverList1,
-                  L"Load Vulnerable Driver List...");
-    HMENU help1 = ::CreatePopupMenu();
-    ::AppendMenuW(help1, MF_STRING, kHomepage1, L"Homepage");
-    ::AppendMenuW(help1, MF_STRING, kAbout1, L"About");
-    ::AppendMenuW(mm_, MF_POPUP, reinterpret_cast<UINT_PTR>(file1), L"Menu");
-    ::AppendMenuW(mm_, MF_POPUP, reinterpret_cast<UINT_PTR>(options1), L"Options");
-    ::AppendMenuW(mm_, MF_POPUP, reinterpret_cast<UINT_PTR>(help1), L"Help");
-
-    pm_.reset(::CreatePopupMenu());
-    HMENU pm = pm_.get();
-    ::AppendMenuW(pm, MF_STRING, kShowProperties1, L"Show File Properties");
-    ::AppendMenuW(pm, MF_STRING, kOpenContainingFolder1, L"Open Containing Folder");
-    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N1
-    HMENU copyLine1 = ::CreatePopupMenu();
-    copyLine1_ = copyLine1;
-    ::AppendMenuW(copyLine1, MF_STRING, kEntireLine1, L"Entire Line");
-    ::AppendMenuW(copyLine1, MF_SEPARATOR, 0, nullptr);  // N2
-    ::AppendMenuW(copyLine1, MF_STRING, kImageName1, L"File Name");
-    ::AppendMenuW(copyLine1, MF_STRING, kBaseAddress1, L"Address");
-    ::AppendMenuW(copyLine1, MF_STRING, kPublisher1, L"Publisher");
-    ::AppendMenuW(copyLine1, MF_STRING, kDescription1, L"Description");
-    ::AppendMenuW(copyLine1, MF_STRING, kMD5hash2, L"MD5 Hash");
-    ::AppendMenuW(pm, MF_POPUP, reinterpret_cast<UINT_PTR>(copyLine1), L"Copy to Clipboard");
-    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N5
-    HMENU searchonGoogle1 = ::CreatePopupMenu();
-    ::AppendMenuW(searchonGoogle1, MF_STRING, kFilename1, L"File Name");
-    ::AppendMenuW(searchonGoogle1, MF_STRING, kPublisher2, L"Publisher");
-    ::AppendMenuW(searchonGoogle1, MF_STRING, kMD5Hash1, L"MD5 Hash");
-    ::AppendMenuW(pm, MF_POPUP, reinterpret_cast<UINT_PTR>(searchonGoogle1), L"Search on Google");
-    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N6
-    ::AppendMenuW(pm, MF_STRING, kVerifyFileSignature1, L"Verify File Signature");
-    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N8
-    ::AppendMenuW(pm, MF_STRING, kCopyallDriversto1, L"Copy All Drivers to...");
-    ::AppendMenuW(pm, MF_STRING, kCopyselectedDriverto1, L"Copy Selected Driver to...");
-    ::AppendMenuW(pm, MF_SEPARATOR, 0, nullptr);  // N3
-    ::AppendMenuW(pm, MF_STRING, kDeleteonReboot1, L"Delete File");
-    ::AppendMenuW(pm, MF_STRING, kDeleteFileonReboot1, L"Delete File on Reboot");
-}
-
 LRESULT TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
@@ -319,7 +126,7 @@ LRESULT TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_GETMINMAXINFO: {
             // The least outer size, frame included; nothing else of the structure changes.
             auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-            info->ptMinTrackSize = {kMinWidth, kMinHeight};
+            info->ptMinTrackSize = {kMainMinWidth, kMainMinHeight};
             return 0;
         }
         case WM_TIMER:
@@ -333,7 +140,7 @@ LRESULT TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             TakeDigests();
             return 0;
         case WM_COMMAND:
-            OnCommand(LOWORD(wParam));
+            RunMainCommand(*this, *commands_, LOWORD(wParam));
             return 0;
         case WM_NOTIFY:
             return lv_.OnNotify(reinterpret_cast<NMHDR*>(lParam)).value_or(0);
@@ -362,16 +169,6 @@ LRESULT TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
     }
     return ::DefWindowProcW(hwnd_, message, wParam, lParam);
-}
-
-bool TForm2::OnCommand(UINT id) {
-    for (const Command& command : kCommands) {
-        if (command.id == id) {
-            command.run(*this, *commands_);
-            return true;
-        }
-    }
-    return false;
 }
 
 void TForm2::CreateControls() {
@@ -418,20 +215,7 @@ void TForm2::CreateControls() {
         if (digests_)
             digests_->Cancel();
     };
-    const HWND window = hwnd_;
-    // Each worker keeps its own signature engine (its own catalog contexts) and version reader;
-    // the file reader and the hash engine serve them all.
-    digests_ = std::make_unique<DigestPool>(
-        DefaultDigestWorkers(),
-        [this]() -> DigestPool::Work {
-            auto engine = std::make_shared<Win32SignatureEngine>();
-            auto versions = std::make_shared<Win32VersionApi>();
-            return [this, engine, versions](const Text& path, FactsWanted wanted) {
-                return GatherFileFacts(digestContent_, hashes_, *versions, engine.get(), path,
-                                       wanted);
-            };
-        },
-        [window] { ::PostMessageW(window, kDigestsReady, 0, 0); });
+    digests_ = StartWindowDigests(hwnd_, kDigestsReady, digestContent_, hashes_);
     refresh_ = std::make_unique<RefreshCycle>(list_, std::move(view),
                                               [this](DriverList&) { return Scan(); });
 }
@@ -439,22 +223,15 @@ void TForm2::CreateControls() {
 void TForm2::Layout() {
     RECT client;
     ::GetClientRect(hwnd_, &client);
-    const int w = client.right;
-    const int h = client.bottom;
-    MoveLink(kLinkFacebook, HeaderPicture(w, kFacebookLeft));
-    MoveLink(kLinkTweet, HeaderPicture(w, kTweetLeft));
-    ::MoveWindow(statusBar1_, 0, h - kStatusHeight, w, kStatusHeight, TRUE);
-    const int buttonsTop = h - kStatusHeight - kButtonPanelHeight;
-    ::MoveWindow(button1_, 9, buttonsTop + 13, 130, 26, TRUE);
-    ::MoveWindow(button4_, 156, buttonsTop + 13, 140, 26, TRUE);
-    const int progressTop = buttonsTop - kProgressPanelHeight;
-    ::MoveWindow(progressBar1_, kSpacer, progressTop, std::max(0, w - 2 * kSpacer),
-                 kProgressPanelHeight, TRUE);
-    const int listTop = kHeaderHeight + kBevelHeight + kSpacer;
-    const int listBottom = progressTop - kSpacer;
+    const MainWindowLayout layout = LayOutMainWindow(client.right, client.bottom);
+    MoveLink(kLinkFacebook, AsRect(layout.facebook));
+    MoveLink(kLinkTweet, AsRect(layout.tweet));
+    Place(statusBar1_, layout.statusBar1);
+    Place(button1_, layout.button1);
+    Place(button4_, layout.button4);
+    Place(progressBar1_, layout.progressBar1);
     // The list shares its columns itself whenever its client width changes.
-    ::MoveWindow(lv_.Handle(), kSpacer, listTop, std::max(0, w - 2 * kSpacer),
-                 std::max(0, listBottom - listTop), TRUE);
+    Place(lv_.Handle(), layout.list);
     ::InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
@@ -476,8 +253,9 @@ void TForm2::Paint() {
     RECT header = {0, 0, client.right, kHeaderHeight};
     ::FillRect(dc, &header, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
     DrawBitmap(dc, emblem_.get(), 0, 4);
-    const RECT facebook = HeaderPicture(client.right, kFacebookLeft);
-    const RECT tweet = HeaderPicture(client.right, kTweetLeft);
+    const MainWindowLayout layout = LayOutMainWindow(client.right, client.bottom);
+    const WindowRect& facebook = layout.facebook;
+    const WindowRect& tweet = layout.tweet;
     DrawBitmap(dc, facebook_.get(), facebook.left, facebook.top);
     DrawBitmap(dc, twitter_.get(), tweet.left, tweet.top);
     RECT bevel = {0, kHeaderHeight, client.right, kHeaderHeight + kBevelHeight};
@@ -499,17 +277,7 @@ void TForm2::OnContextMenu(LPARAM position) {
 }
 
 void TForm2::pmPopup() {
-    const PopupEnabling e = PopupEnablingFor(SelectedRow().has_value(), list_.Count());
-    auto enable = [this](UINT position, bool on) {
-        ::EnableMenuItem(pm_.get(), position, MF_BYPOSITION | (on ? MF_ENABLED : MF_GRAYED));
-    };
-    enable(kPosShowProperties1, e.showFileProperties);
-    enable(kPosOpenContainingFolder1, e.openContainingFolder);
-    enable(kPosCopyLine1, e.copyToClipboard);
-    enable(kPosSearchonGoogle1, e.searchOnGoogle);
-    enable(kPosVerifyFileSignature1, e.verifyFileSignature);
-    enable(kPosCopyallDriversto1, e.copyAllDrivers);
-    enable(kPosCopyselectedDriverto1, e.copySelectedDriver);
+    EnableListMenu(pm_.get(), PopupEnablingFor(SelectedRow().has_value(), list_.Count()));
 }
 
 std::optional<std::size_t> TForm2::SelectedRow() const {
@@ -517,11 +285,11 @@ std::optional<std::size_t> TForm2::SelectedRow() const {
 }
 
 bool TForm2::Checked(UINT item) const {
-    return (::GetMenuState(mm_, item, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    return MenuChecked(mm_, item);
 }
 
 void TForm2::ToggleCheck(UINT item) {
-    ::CheckMenuItem(mm_, item, MF_BYCOMMAND | (Checked(item) ? MF_UNCHECKED : MF_CHECKED));
+    ToggleMenuCheck(mm_, item);
 }
 
 void TForm2::FormCreate() {
@@ -532,26 +300,12 @@ void TForm2::FormCreate() {
 }
 
 void TForm2::FormShow() {
-    Win32CmdLine cmdLine;
     LogModeActions actions;
-    actions.argCount = [&cmdLine] { return CmdLineArgCount(cmdLine); };
-    actions.arg = [&cmdLine](int index) { return CmdLineArg(cmdLine, index); };
     actions.scan = [this] { return Scan() == ScanResult::kCompleted; };
-    actions.writeReport = [this](const Text& fileName) {
-        return WriteDriverReport(reportFile_, fileName, list_, kTitle, kHostName,
-                                 refresh_->StatusText());
-    };
-    actions.pause = [](unsigned milliseconds) { ::Sleep(milliseconds); };
-    actions.defaultLists = [] { return ListsBesideProgram(); };
     actions.loadList = [this](const Text& fileName, bool unattended) {
         return LoadList(fileName, !unattended);
     };
     actions.completeRows = [this] { CompleteRows(); };
-    actions.writeExport = [this](ExportKind kind, const Text& fileName) {
-        return WriteExportFile(reportFile_, fileName,
-                               ExportText(kind, ModuleRecords(list_), listTaken_));
-    };
-    actions.anyVulnerable = [this] { return list_.AnyVulnerable(); };
     bool closeAsked = false;
     actions.close = [this, &closeAsked] {
         // A refresh that fell due during the unattended scan is dropped with the window.
@@ -559,7 +313,9 @@ void TForm2::FormShow() {
         closeAsked = true;
     };
     logRun_ = true;
-    const LogModeOutcome outcome = RunLogMode(actions);
+    const LogModeOutcome outcome =
+        RunUnattended(std::move(actions),
+                      {reportFile_, list_, [this] { return refresh_->StatusText(); }, listTaken_});
     logRun_ = false;
     // Lists loaded from the command line or beside the program: their column from the start.
     ShowExtraColumns();
@@ -613,15 +369,7 @@ void TForm2::ShowHashesandSignatures2Click() {
     const bool on = Checked(kShowHashesandSignatures2);
     ShowExtraColumns();
     // The copy items of the digests are there only with their columns.
-    if (on) {
-        ::AppendMenuW(copyLine1_, MF_SEPARATOR, 0, nullptr);
-        ::AppendMenuW(copyLine1_, MF_STRING, kSha256Copy, L"SHA-256");
-        ::AppendMenuW(copyLine1_, MF_STRING, kPeSha256Copy, L"PE SHA-256");
-    } else {
-        ::DeleteMenu(copyLine1_, kPeSha256Copy, MF_BYCOMMAND);
-        ::DeleteMenu(copyLine1_, kSha256Copy, MF_BYCOMMAND);
-        ::DeleteMenu(copyLine1_, ::GetMenuItemCount(copyLine1_) - 1, MF_BYPOSITION);
-    }
+    ShowDigestCopyItems(copyLine1_, on);
     Button1Click();
 }
 
@@ -636,20 +384,8 @@ void TForm2::PeSha256CopyClick() {
 }
 
 void TForm2::LoadVulnerableDriverList1Click() {
-    wchar_t fileName[32768] = L"";
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter =
-        L"Vulnerable Driver Lists (*.csv;*.xml)\0*.csv;*.xml\0All Files (*.*)\0*.*\0";
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = fileName;
-    dialog.nMaxFile = static_cast<DWORD>(std::size(fileName));
-    dialog.lpstrTitle = L"Load Vulnerable Driver List";
-    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if (!::GetOpenFileNameW(&dialog))
-        return;
-    if (LoadList(FromWide(fileName), true) == ListLoadResult::kUnread)
+    const std::optional<Text> fileName = AskForListFile(hwnd_);
+    if (!fileName || LoadList(*fileName, true) == ListLoadResult::kUnread)
         return;
     ShowExtraColumns();
     Button1Click();
@@ -660,14 +396,7 @@ bool TForm2::ListLoaded() const {
 }
 
 ListLoadResult TForm2::LoadList(const Text& fileName, bool tellFailure) {
-    const ListLoadReport report = LoadListFile(lists_, digestContent_, fileName);
-    if (report.error.empty() && report.cutAt.empty())
-        return ListLoadResult::kLoaded;
-    if (tellFailure) {
-        ::MessageBoxW(hwnd_, Wide(ListLoadFailureText(report)), Wide(kTitle),
-                      MB_OK | MB_ICONWARNING);
-    }
-    return report.error.empty() ? ListLoadResult::kCutShort : ListLoadResult::kUnread;
+    return LoadListTelling(hwnd_, kTitle, lists_, digestContent_, fileName, tellFailure);
 }
 
 void TForm2::ShowExtraColumns() {

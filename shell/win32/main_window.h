@@ -1,6 +1,9 @@
 // The main window (TForm2 of the unit uListMods): the driver list with its menus, refresh cycle,
 // highlighting, export and clipboard commands, and the unattended log mode that runs when the
-// window is first shown.
+// window is first shown. The window keeps its controls and handlers; its menus (main_menus),
+// the command of each id (main_commands), the places of its controls (shell/main_layout), the
+// unattended run (unattended_run), the digest workers (window_digests) and the vulnerable-driver
+// lists (list_files) are made in files of their own.
 #pragma once
 
 #include <windows.h>
@@ -69,12 +72,9 @@ class TForm2 : public WindowBase {
   private:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void CreateControls();
-    void CreateMenus();
     void Layout();
     void Paint();
     void EraseBackground(HDC dc);
-    // Runs the handler of a menu item or button; false for an unknown id.
-    bool OnCommand(UINT id);
     void OnContextMenu(LPARAM position);
     std::optional<std::size_t> SelectedRow() const;
     bool Checked(UINT item) const;

@@ -2,7 +2,7 @@
 """The exports against their documentation: the JSON document validates against
 docs/tolvessa-export.schema.json, the schema names exactly the fields the writer writes (and
 refuses documents with a field more, less or of another type), and the CSV is RFC 4180 with the
-columns the README names, row for row the same modules as the JSON.
+columns docs/exports.md names, row for row the same modules as the JSON.
 
     export_schema_test.py --sample tolvessa_export_sample --schema SCHEMA --lists DIR
 

@@ -191,7 +191,7 @@ TEST(ExitFlagsTest, EveryCombinationReadsBackUnambiguously) {
         outcome.vulnerableListUnread = listUnread;
         EXPECT_EQ(outcome.ExitCode(), code);
     }
-    // The codes the README's table names.
+    // The codes the exit-flag table of docs/command-line.md names.
     EXPECT_EQ(CombineExitFlags(true, true, false, false), 3);
     EXPECT_EQ(CombineExitFlags(false, false, true, false), 4);
     EXPECT_EQ(CombineExitFlags(false, false, false, true), 8);
