@@ -56,7 +56,7 @@ class Gui:
             time.sleep(0.3)
         raise AssertionError("timed out waiting for " + what)
 
-    def wait_status(self, text, timeout=60.0):
+    def wait_status(self, text, timeout=180.0):
         return self.wait_for(lambda: self.status() == text, timeout, "status %r" % text)
 
     def rows_when(self, condition, timeout=60.0):
