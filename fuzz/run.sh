@@ -48,6 +48,9 @@ fi
 if [[ ! -f $build/CMakeCache.txt ]]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DTOLVESSA_FUZZ=ON -DTOLVESSA_BENCHMARKS=OFF >/dev/null
+else
+    # Configured again, so that the list of targets below is the sources' own.
+    cmake -S "$root" -B "$build" >/dev/null
 fi
 if ((${#targets[@]} == 0)); then
     mapfile -t targets < <(sed -n 's/^TOLVESSA_FUZZ_TARGET_LIST:INTERNAL=//p' \
